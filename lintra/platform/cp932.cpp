@@ -145,21 +145,44 @@ namespace Cp932 {
 
 QByteArray encode(QStringView text)
 {
-    if (text.isEmpty())
-        return {};
-    // Requests and records are short; ICU's own encoder, with Windows' best
-    // fit mappings (fallbacks) switched on and "?" for what cannot be held.
-    Converter converter = openConverter();
-    UErrorCode error = U_ZERO_ERROR;
-    ucnv_setFallback(converter.get(), true);
-    ucnv_setSubstChars(converter.get(), "?", 1, &error);
-    QByteArray out(UCNV_GET_MAX_BYTES_FOR_STRING(text.size(), 2), Qt::Uninitialized);
-    const int n = ucnv_fromUChars(converter.get(), out.data(), int(out.size()),
-                                  reinterpret_cast<const UChar *>(text.utf16()),
-                                  int(text.size()), &error);
-    if (U_FAILURE(error) && error != U_STRING_NOT_TERMINATED_WARNING)
-        return QByteArray(text.size(), '?');
-    out.truncate(n);
+    QByteArray out;
+    out.reserve(text.size());
+    Converter converter;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        // ASCII goes through unchanged. ICU's table would swap the controls
+        // 0x1A, 0x1C and 0x7F as IBM code pages do; Windows keeps them.
+        if (text[i].unicode() < 0x80) {
+            out += char(text[i].unicode());
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < text.size() && text[end].unicode() >= 0x80)
+            ++end;
+        if (!converter) {
+            // Windows' best-fit mappings (fallbacks) on, "?" for what the
+            // code page cannot hold.
+            converter = openConverter();
+            UErrorCode error = U_ZERO_ERROR;
+            ucnv_setFallback(converter.get(), true);
+            ucnv_setSubstChars(converter.get(), "?", 1, &error);
+        }
+        const QStringView run = text.sliced(i, end - i);
+        const qsizetype at = out.size();
+        out.resize(at + UCNV_GET_MAX_BYTES_FOR_STRING(run.size(), 2));
+        UErrorCode error = U_ZERO_ERROR;
+        const int n = ucnv_fromUChars(converter.get(), out.data() + at, int(out.size() - at),
+                                      reinterpret_cast<const UChar *>(run.utf16()),
+                                      int(run.size()), &error);
+        if (U_FAILURE(error)) {
+            out.resize(at);
+            out.append(QByteArray(run.size(), '?'));
+        } else {
+            out.resize(at + n);
+        }
+        i = end;
+    }
     return out;
 }
 

@@ -35,6 +35,7 @@ void tst_Cp932::roundTrip_data()
     QTest::newRow("kana and kanji") << QStringLiteral("ゲスト本社")
                                     << QByteArray("\x83\x51\x83\x58\x83\x67\x96\x7B\x8E\xD0");
     QTest::newRow("user-defined area") << QString(QChar(0xE000)) << QByteArray("\xF0\x40");
+    QTest::newRow("controls unswapped") << QStringLiteral("\x1a\x1c\x7f") << QByteArray("\x1a\x1c\x7f");
     QTest::newRow("empty") << QString() << QByteArray();
 }
 
