@@ -1,0 +1,46 @@
+#include "chatroom.h"
+
+ChatRoom::ChatRoom(Conversation &conversation)
+    : m_conversation(conversation)
+{
+}
+
+ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
+                                   const QDateTime &now, const QString &peer)
+{
+    Outcome outcome;
+    switch (request.verb) {
+    case Request::Verb::Join:
+        outcome.effect = m_members.join(connection, request.text()) ? Effect::Joined
+                                                                     : Effect::Renamed;
+        break;
+    case Request::Verb::Message:
+        if (!m_members.contains(connection)) {
+            outcome.effect = Effect::NotJoined;
+            break;
+        }
+        outcome.effect = m_conversation.post({now, m_members.nameOf(connection), request.text(), peer})
+                             ? Effect::Posted
+                             : Effect::PostFailed;
+        break;
+    case Request::Verb::Refresh:
+        break;
+    }
+    outcome.reply = reply(request.lines());
+    return outcome;
+}
+
+bool ChatRoom::leave(quint64 connection)
+{
+    return m_members.remove(connection);
+}
+
+QByteArray ChatRoom::reply(int lines) const
+{
+    const QByteArray members = m_members.render();
+    const QByteArray conversation = m_conversation.recent(lines);
+    QByteArray text;
+    text.reserve(members.size() + Request::ReplySeparator.size() + conversation.size());
+    text.append(members).append(Request::ReplySeparator).append(conversation);
+    return text;
+}

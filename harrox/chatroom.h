@@ -1,0 +1,46 @@
+#pragma once
+
+#include "conversation.h"
+#include "memberlist.h"
+#include "request.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// What the server does with a request, apart from the sockets: every request
+// gets exactly one reply, the members and the last lines of the conversation.
+class ChatRoom
+{
+public:
+    enum class Effect {
+        Answered,   // refresh, or a request that changed nothing
+        Joined,
+        Renamed,
+        Posted,
+        PostFailed, // the store refused: the line is not shown either
+        NotJoined,  // a message from a connection that has not joined
+    };
+
+    struct Outcome
+    {
+        Effect effect = Effect::Answered;
+        QByteArray reply;
+    };
+
+    explicit ChatRoom(Conversation &conversation);
+
+    // peer is the connection's real address, kept with posted messages.
+    Outcome handle(quint64 connection, const Request &request, const QDateTime &now,
+                   const QString &peer);
+    // Returns false when the connection had not joined.
+    bool leave(quint64 connection);
+
+    const MemberList &members() const { return m_members; }
+    QByteArray reply(int lines) const;
+    QString storeError() const { return m_conversation.errorString(); }
+
+private:
+    Conversation &m_conversation;
+    MemberList m_members;
+};

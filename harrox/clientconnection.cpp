@@ -1,0 +1,207 @@
+#include "clientconnection.h"
+
+#include "chatroom.h"
+
+#include <QDateTime>
+#include <QHostAddress>
+#include <QTcpSocket>
+
+namespace {
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + name + QLatin1Char('"');
+}
+
+QString verbName(Request::Verb verb)
+{
+    return QString::fromLatin1(Request::verbText(verb));
+}
+
+} // namespace
+
+ClientConnection::ClientConnection(quint64 id, QTcpSocket *socket, ChatRoom &room,
+                                   int requestTimeoutMs, QObject *parent)
+    : QObject(parent)
+    , m_id(id)
+    , m_socket(socket)
+    , m_room(room)
+    , m_peer(describePeer(socket))
+{
+    m_socket->setParent(this);
+    m_socket->setReadBufferSize(ReadChunkBytes);
+    m_requestTimer.setSingleShot(true);
+    m_requestTimer.setInterval(requestTimeoutMs);
+    connect(&m_requestTimer, &QTimer::timeout, this, &ClientConnection::requestTimedOut);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::work);
+    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::peerClosed);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::peerClosed);
+    // Bytes may have arrived before we were connected to readyRead.
+    queueWork();
+}
+
+ClientConnection::~ClientConnection()
+{
+    m_socket->disconnect(this);
+}
+
+QString ClientConnection::describePeer(const QTcpSocket *socket)
+{
+    QHostAddress address = socket->peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4)
+        address = QHostAddress(v4);
+    return QStringLiteral("%1:%2").arg(address.toString()).arg(socket->peerPort());
+}
+
+void ClientConnection::queueWork()
+{
+    if (m_workQueued)
+        return;
+    m_workQueued = true;
+    QMetaObject::invokeMethod(this, &ClientConnection::work, Qt::QueuedConnection);
+}
+
+void ClientConnection::work()
+{
+    m_workQueued = false;
+    bool fed = false;
+    for (int answered = 0; answered < RequestsPerTurn && !m_ended;) {
+        Request request;
+        switch (m_splitter.next(&request)) {
+        case RequestSplitter::Status::Ready:
+            answer(request);
+            ++answered;
+            continue;
+        case RequestSplitter::Status::NeedMore:
+            break;
+        case RequestSplitter::Status::UnknownVerb:
+            drop(QStringLiteral("unknown verb (%1 bytes not understood)")
+                     .arg(m_splitter.bufferedBytes()));
+            return;
+        case RequestSplitter::Status::Oversized:
+            drop(QStringLiteral("request larger than %1 bytes")
+                     .arg(RequestSplitter::MaxRequestBytes));
+            return;
+        case RequestSplitter::Status::MissingSeparators:
+            return; // only finish() reports it
+        }
+        // Read only when every complete request is answered: the splitter
+        // then never holds more than about one request and one chunk.
+        if (m_socket->bytesAvailable() <= 0) {
+            if (m_splitter.bufferedBytes() == 0)
+                m_requestTimer.stop();
+            else if (fed)
+                m_requestTimer.start();
+            return;
+        }
+        m_splitter.feed(m_socket->read(ReadChunkBytes));
+        fed = true;
+    }
+    if (!m_ended)
+        queueWork();
+}
+
+void ClientConnection::answer(const Request &request)
+{
+    if (!request.hasValidEncoding()) {
+        qWarning("%s: %s with bytes that are not CP932 (shown as \"?\")",
+                 qUtf8Printable(m_peer), qUtf8Printable(verbName(request.verb)));
+    }
+    const QString oldName = m_room.members().nameOf(m_id);
+    const ChatRoom::Outcome outcome =
+        m_room.handle(m_id, request, QDateTime::currentDateTimeUtc(), m_peer);
+    switch (outcome.effect) {
+    case ChatRoom::Effect::Joined:
+        qInfo("%s: join as %s (claims %s)", qUtf8Printable(m_peer),
+              qUtf8Printable(quoted(request.text())),
+              qUtf8Printable(QString::fromLatin1(request.address)));
+        break;
+    case ChatRoom::Effect::Renamed:
+        qInfo("%s: rename %s to %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(oldName)),
+              qUtf8Printable(quoted(request.text())));
+        break;
+    case ChatRoom::Effect::PostFailed:
+        qCritical("%s: message not stored: %s", qUtf8Printable(m_peer),
+                  qUtf8Printable(m_room.storeError()));
+        break;
+    case ChatRoom::Effect::NotJoined:
+        qWarning("%s: message before joining, answered as a refresh and not stored",
+                 qUtf8Printable(m_peer));
+        break;
+    case ChatRoom::Effect::Answered:
+    case ChatRoom::Effect::Posted:
+        break;
+    }
+
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    // One write a reply: the client takes each data event as one reply.
+    m_socket->write(outcome.reply);
+    m_socket->flush();
+    if (m_socket->bytesToWrite() > MaxUnsentBytes) {
+        drop(QStringLiteral("not reading its replies (%1 bytes unsent)")
+                 .arg(m_socket->bytesToWrite()));
+    }
+}
+
+void ClientConnection::requestTimedOut()
+{
+    if (m_ended)
+        return;
+    Request request;
+    const RequestSplitter::Status status = m_splitter.finish(&request);
+    if (status == RequestSplitter::Status::Ready) {
+        answer(request);
+        queueWork();
+        return;
+    }
+    if (status == RequestSplitter::Status::MissingSeparators) {
+        drop(QStringLiteral("request without separators (%1 bytes, nothing more for %2 ms)")
+                 .arg(m_splitter.bufferedBytes())
+                 .arg(m_requestTimer.interval()));
+    }
+}
+
+void ClientConnection::peerClosed()
+{
+    if (m_ended)
+        return;
+    // What arrived whole before the close still counts: a message sent
+    // right before quitting is kept. Bounded by what the splitter and Qt's
+    // read buffer hold.
+    m_splitter.feed(m_socket->readAll());
+    Request request;
+    while (m_splitter.next(&request) == RequestSplitter::Status::Ready)
+        answer(request);
+    if (m_splitter.finish(&request) == RequestSplitter::Status::Ready)
+        answer(request);
+    end();
+}
+
+void ClientConnection::drop(const QString &why)
+{
+    if (m_ended)
+        return;
+    qWarning("%s: dropped: %s", qUtf8Printable(m_peer), qUtf8Printable(why));
+    // Ended first, so the close that abort() reports answers nothing more.
+    m_splitter.clear();
+    end();
+    m_socket->abort();
+}
+
+void ClientConnection::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_requestTimer.stop();
+    m_splitter.clear();
+    const QString name = m_room.members().nameOf(m_id);
+    if (m_room.leave(m_id))
+        qInfo("%s: leave %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(name)));
+    else
+        qInfo("%s: closed without joining", qUtf8Printable(m_peer));
+    emit finished(m_id);
+}

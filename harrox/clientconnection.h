@@ -1,0 +1,60 @@
+#pragma once
+
+#include "requestsplitter.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class ChatRoom;
+class QTcpSocket;
+
+// One client: cuts its byte stream into requests, answers each with one
+// write, and drops it when it misbehaves. Its work per event-loop turn is
+// bounded, so a flooding client cannot starve the others.
+class ClientConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Requests answered before yielding to the event loop.
+    static constexpr int RequestsPerTurn = 16;
+    // A client that does not read its replies is dropped past this.
+    static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
+    // Bytes taken from the socket at once; also Qt's read buffer, so a
+    // flood stays in the kernel (and TCP pushes back) while we catch up.
+    static constexpr qint64 ReadChunkBytes = 64 * 1024;
+
+    // Takes ownership of socket.
+    explicit ClientConnection(quint64 id, QTcpSocket *socket, ChatRoom &room, int requestTimeoutMs,
+                              QObject *parent = nullptr);
+    ~ClientConnection() override;
+
+    quint64 id() const { return m_id; }
+    QString peer() const { return m_peer; }
+
+    // "address:port" of a socket's peer, IPv4-mapped addresses shown as IPv4.
+    static QString describePeer(const QTcpSocket *socket);
+
+signals:
+    // The connection is over; it has left the room.
+    void finished(quint64 id);
+
+private:
+    void work();
+    void queueWork();
+    void answer(const Request &request);
+    void requestTimedOut();
+    void peerClosed();
+    void drop(const QString &why);
+    void end();
+
+    quint64 m_id;
+    QTcpSocket *m_socket;
+    ChatRoom &m_room;
+    QString m_peer;
+    RequestSplitter m_splitter;
+    QTimer m_requestTimer;
+    bool m_workQueued = false;
+    bool m_ended = false;
+};

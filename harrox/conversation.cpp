@@ -1,0 +1,56 @@
+#include "conversation.h"
+
+#include "memberlist.h"
+#include "platform/cp932.h"
+
+#include <algorithm>
+
+namespace {
+constexpr QByteArrayView LineEnd = "\r\n";
+} // namespace
+
+Conversation::Conversation(ConversationStore &store)
+    : m_store(store)
+{
+    for (const StoredMessage &message : m_store.recent(KeptLines))
+        keep(message);
+}
+
+bool Conversation::post(const StoredMessage &message)
+{
+    if (!m_store.append(message))
+        return false;
+    keep(message);
+    return true;
+}
+
+QByteArray Conversation::recent(int count) const
+{
+    const qsizetype shown = std::min<qsizetype>(std::max(count, 0), lineCount());
+    const auto first = m_lines.end() - shown;
+    qsizetype size = 0;
+    for (auto it = first; it != m_lines.end(); ++it)
+        size += it->size() + LineEnd.size();
+    QByteArray text;
+    text.reserve(size);
+    for (auto it = first; it != m_lines.end(); ++it) {
+        if (it != first)
+            text.append(LineEnd);
+        text.append(*it);
+    }
+    return text;
+}
+
+QString Conversation::formatLine(const StoredMessage &message)
+{
+    // Local time of the server: everyone on the LAN shares it.
+    const QString time = message.postedAt.toLocalTime().toString(QStringLiteral("MM/dd HH:mm"));
+    return QStringLiteral("%1 %2> %3").arg(time, MemberList::displayName(message.name), message.body);
+}
+
+void Conversation::keep(const StoredMessage &message)
+{
+    m_lines.push_back(Cp932::encode(formatLine(message)));
+    if (m_lines.size() > size_t(KeptLines))
+        m_lines.pop_front();
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "serveroptions.h"
+
+#include <QHash>
+#include <QObject>
+#include <QTcpServer>
+
+class ChatRoom;
+class ClientConnection;
+
+// Accepts connections for the room: only from allowed networks and only up
+// to the client limit; each accepted one becomes a ClientConnection.
+class HarroxServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit HarroxServer(const ServerOptions &options, ChatRoom &room,
+                          QObject *parent = nullptr);
+
+    bool listen();
+    QString errorString() const { return m_server.errorString(); }
+    QHostAddress address() const { return m_server.serverAddress(); }
+    quint16 port() const { return m_server.serverPort(); }
+    qsizetype connectionCount() const { return m_connections.size(); }
+
+private:
+    void acceptPending();
+    void forget(quint64 id);
+
+    const ServerOptions &m_options;
+    ChatRoom &m_room;
+    QTcpServer m_server;
+    QHash<quint64, ClientConnection *> m_connections;
+    quint64 m_nextId = 1;
+};

@@ -1,0 +1,80 @@
+#include "chatroom.h"
+#include "conversation.h"
+#include "harroxserver.h"
+#include "serveroptions.h"
+#include "signalwatcher.h"
+#include "sqliteconversationstore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+constexpr int ExitUsage = 2;
+constexpr int ExitFailure = 1;
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Before QCoreApplication: no thread may exist with the signals open.
+    SignalWatcher::blockTerminationSignals();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("harrox"));
+    qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} harrox: "
+                                      "%{if-warning}warning: %{endif}"
+                                      "%{if-critical}error: %{endif}%{message}"));
+
+    ServerOptions options;
+    switch (options.parse(QCoreApplication::arguments())) {
+    case ServerOptions::Action::ShowHelp:
+    case ServerOptions::Action::ShowVersion:
+        std::fputs(qPrintable(options.message() + QLatin1Char('\n')), stdout);
+        return 0;
+    case ServerOptions::Action::Fail:
+        std::fprintf(stderr, "harrox: %s (see --help)\n", qPrintable(options.message()));
+        return ExitUsage;
+    case ServerOptions::Action::Run:
+        break;
+    }
+
+    const QString databasePath = options.databasePath();
+    const QString directory = QFileInfo(databasePath).absolutePath();
+    if (!QDir().mkpath(directory)) {
+        qCritical("cannot create %s", qUtf8Printable(directory));
+        return ExitFailure;
+    }
+    SqliteConversationStore store(databasePath);
+    if (!store.isOpen()) {
+        qCritical("%s", qUtf8Printable(store.errorString()));
+        return ExitFailure;
+    }
+    Conversation conversation(store);
+    ChatRoom room(conversation);
+
+    SignalWatcher signalWatcher;
+    if (!signalWatcher.isValid())
+        qWarning("SIGTERM and SIGINT are not watched; stop harrox with SIGKILL");
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
+                     [](int signalNumber) {
+                         qInfo("signal %d: stopping", signalNumber);
+                         QCoreApplication::quit();
+                     });
+
+    HarroxServer server(options, room);
+    if (!server.listen()) {
+        qCritical("cannot listen on %s port %u: %s",
+                  qUtf8Printable(options.listenAddress().toString()), unsigned(options.port()),
+                  qUtf8Printable(server.errorString()));
+        return ExitFailure;
+    }
+    qInfo("%s listening on %s:%u, database %s (%lld lines loaded)",
+          qUtf8Printable(ServerOptions::versionText()),
+          qUtf8Printable(server.address().toString()), unsigned(server.port()),
+          qUtf8Printable(databasePath), qlonglong(conversation.lineCount()));
+
+    const int status = QCoreApplication::exec();
+    qInfo("stopped");
+    return status;
+}

@@ -1,0 +1,113 @@
+#include "serveroptions.h"
+
+#include <QCommandLineParser>
+#include <QStandardPaths>
+
+namespace {
+constexpr int MaxPort = 65535;
+constexpr int MaxRequestTimeoutMs = 3600 * 1000;
+} // namespace
+
+ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Harrox: the chat server of the Lintra clients on a LAN."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version."));
+    const QCommandLineOption listen(
+        QStringLiteral("listen"), QStringLiteral("Address to listen on (default: all IPv4)."),
+        QStringLiteral("addr"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("TCP port (default %1; 0 picks a free one).").arg(DefaultPort),
+        QStringLiteral("n"));
+    const QCommandLineOption db(
+        QStringLiteral("db"), QStringLiteral("Conversation database (default %1).")
+                                  .arg(defaultDatabasePath()),
+        QStringLiteral("path"));
+    const QCommandLineOption allow(
+        QStringLiteral("allow"),
+        QStringLiteral("Accept peers in this network; repeatable (default: %1).")
+            .arg(AllowList::lanDefaultRanges().join(QStringLiteral(", "))),
+        QStringLiteral("cidr"));
+    const QCommandLineOption maxClients(
+        QStringLiteral("max-clients"),
+        QStringLiteral("Most connections at once (default %1).").arg(DefaultMaxClients),
+        QStringLiteral("n"));
+    const QCommandLineOption requestTimeout(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("Milliseconds a partly received request may wait for the rest "
+                       "(default %1).")
+            .arg(DefaultRequestTimeoutMs),
+        QStringLiteral("ms"));
+    parser.addOptions({help, version, listen, port, db, allow, maxClients, requestTimeout});
+
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+    if (parser.isSet(help)) {
+        m_message = parser.helpText();
+        return Action::ShowHelp;
+    }
+    if (parser.isSet(version)) {
+        m_message = versionText();
+        return Action::ShowVersion;
+    }
+
+    if (parser.isSet(listen)) {
+        m_listen = QHostAddress(parser.value(listen));
+        if (m_listen.isNull())
+            return fail(QStringLiteral("not an address: %1").arg(parser.value(listen)));
+    }
+    bool ok = true;
+    if (parser.isSet(port)) {
+        const int value = parser.value(port).toInt(&ok);
+        if (!ok || value < 0 || value > MaxPort)
+            return fail(QStringLiteral("not a port: %1").arg(parser.value(port)));
+        m_port = quint16(value);
+    }
+    m_database = parser.isSet(db) ? parser.value(db) : defaultDatabasePath();
+    if (m_database.isEmpty())
+        return fail(QStringLiteral("no database path"));
+    if (parser.isSet(allow)) {
+        for (const QString &range : parser.values(allow)) {
+            if (!m_allow.add(range))
+                return fail(QStringLiteral("not a network: %1").arg(range));
+        }
+    } else {
+        m_allow = AllowList::lanDefaults();
+    }
+    if (parser.isSet(maxClients)) {
+        m_maxClients = parser.value(maxClients).toInt(&ok);
+        if (!ok || m_maxClients < 1)
+            return fail(QStringLiteral("not a client count: %1").arg(parser.value(maxClients)));
+    }
+    if (parser.isSet(requestTimeout)) {
+        m_requestTimeoutMs = parser.value(requestTimeout).toInt(&ok);
+        if (!ok || m_requestTimeoutMs < 1 || m_requestTimeoutMs > MaxRequestTimeoutMs)
+            return fail(QStringLiteral("not a timeout: %1").arg(parser.value(requestTimeout)));
+    }
+    return Action::Run;
+}
+
+QString ServerOptions::defaultDatabasePath()
+{
+    // GenericDataLocation honours XDG_DATA_HOME.
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return base.isEmpty() ? QString() : base + QStringLiteral("/harrox/harrox.db");
+}
+
+QString ServerOptions::versionText()
+{
+    return QStringLiteral("harrox %1").arg(QStringLiteral(HARROX_VERSION));
+}
+
+ServerOptions::Action ServerOptions::fail(const QString &why)
+{
+    m_message = why;
+    return Action::Fail;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "conversationstore.h"
+
+#include <memory>
+
+struct sqlite3;
+class SqliteStatement;
+
+// The conversation in an SQLite file: WAL with synchronous=FULL, so a
+// message is on disk when append() returns, even if the process is killed
+// right after.
+class SqliteConversationStore : public ConversationStore
+{
+public:
+    explicit SqliteConversationStore(const QString &path);
+    ~SqliteConversationStore() override;
+    SqliteConversationStore(const SqliteConversationStore &) = delete;
+    SqliteConversationStore &operator=(const SqliteConversationStore &) = delete;
+
+    bool isOpen() const { return m_insert != nullptr; }
+
+    bool append(const StoredMessage &message) override;
+    QList<StoredMessage> recent(int count) override;
+    QString errorString() const override { return m_error; }
+
+private:
+    bool configure();
+
+    sqlite3 *m_db = nullptr;
+    std::unique_ptr<SqliteStatement> m_insert;
+    std::unique_ptr<SqliteStatement> m_recent;
+    QString m_error;
+};
