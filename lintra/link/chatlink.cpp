@@ -1,0 +1,260 @@
+#include "link/chatlink.h"
+
+#include "destinations/pcipfile.h"
+#include "link/chatprotocol.h"
+#include "link/chatview.h"
+#include "platform/clock.h"
+#include "platform/messagebox.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+const QString Lintra = QStringLiteral("Lintra");
+const QString NameMissing = QStringLiteral("名前を入力してください");
+const QString NoDestinationFile =
+    QStringLiteral("接続先の設定をしてから「接続/参加」ボタンを押してください");
+const QString CheckDestinations = QStringLiteral("接続先の設定を確認してください");
+const QString NotConnectedTitle = QStringLiteral("Lintra(接続できませんでした)");
+const QString ConnectedStatus = QStringLiteral(" 接続できました！通信できます。");
+const QString ServerClosedStatus = QStringLiteral("Harrox側がプログラムを閉じました");
+const QString CaptionPrefix = QStringLiteral("Lintra時刻は");
+
+QString attemptStatus(const QString &name)
+{
+    return QStringLiteral("「Harrox」") + name + QStringLiteral("に接続中");
+}
+
+QString trimmedEnd(const QString &text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text[end - 1] == u' ')
+        --end;
+    return text.first(end);
+}
+
+} // namespace
+
+ChatLink::ChatLink(ChatView &view, MessageBox &messageBox, const Clock &clock, PCIPRecord &buffer,
+                   QObject *parent)
+    : QObject(parent), m_view(view), m_messageBox(messageBox), m_clock(clock), m_buffer(buffer)
+{
+    m_socket.setParent(this);
+    connect(&m_socket, &ChatSocket::connected, this, &ChatLink::WSock_Connect);
+    connect(&m_socket, &ChatSocket::dataArrival, this, &ChatLink::WSock_DataArrival);
+    connect(&m_socket, &ChatSocket::closed, this, &ChatLink::WSock_Close);
+    connect(&m_socket, &ChatSocket::error, this, &ChatLink::WSock_Error);
+}
+
+ChatLink::~ChatLink()
+{
+    m_closing = true;
+    wake();
+}
+
+void ChatLink::Command2_Click()
+{
+    if (m_view.nameText().isEmpty()) {
+        m_messageBox.exclamation(NameMissing, Lintra);
+        return;
+    }
+    // The error event re-enables the button during a wait; a second walk
+    // inside the first would fight over the socket and the file.
+    if (m_walking)
+        return;
+    ServerConnect();
+}
+
+void ChatLink::ServerConnect()
+{
+    m_walking = true;
+    struct WalkEnd
+    {
+        bool &walking;
+        ~WalkEnd() { walking = false; }
+    } walkEnd{m_walking};
+
+    // A failed step does not end the walk: its description is kept, the
+    // error flag set, and the walk goes on.
+    QString lastError;
+    auto fail = [&](const QString &description) {
+        lastError = description;
+        ConnectError = VBTrue;
+    };
+
+    ConnectDone = VBFalse;
+    ConnectError = VBFalse;
+    PCIPFile file;
+    const bool opened = file.open();
+    if (!opened)
+        fail(file.errorString());
+    const int count = opened ? file.count() : 0;
+
+    for (int n = 1; n <= count; ++n) {
+        if (!file.read(n, m_buffer)) {
+            fail(file.errorString());
+            continue;
+        }
+        if (m_buffer.TryConnect != VBTrue)
+            continue;
+        m_socket.close();
+        m_socket.setRemoteHost(trimmedEnd(m_buffer.IPAddress));
+        m_socket.setRemotePort(ChatProtocol::Port);
+        m_view.setStatusText(attemptStatus(m_buffer.PCName.trimmed()));
+        m_view.setJoinEnabled(false);
+        ConnectError = VBFalse;
+        ConnectDone = VBFalse;
+        const QDateTime attemptStart = m_clock.now();
+        if (!m_socket.connectToRemote())
+            fail(m_socket.requestError());
+        if (ConnectError)
+            continue;
+        const WaitResult result = waitForConnect(attemptStart);
+        if (result == WaitResult::Aborted)
+            return; // the window is gone: touch nothing of it
+        if (result == WaitResult::Connected) {
+            // A server that closed at once must not leave a live send button.
+            if (LinkUp)
+                m_view.setSendEnabled(true);
+            break;
+        }
+    }
+
+    if (!opened || file.size() == 0)
+        m_messageBox.exclamation(NoDestinationFile, Lintra);
+    file.close();
+    if (m_closing)
+        return;
+    if (ConnectDone == VBFalse) {
+        m_view.setJoinEnabled(true);
+        m_view.setStatusText(lastError);
+    }
+    if (ConnectDone == VBFalse && ConnectError == VBFalse)
+        m_messageBox.exclamation(CheckDestinations, NotConnectedTitle);
+}
+
+ChatLink::WaitResult ChatLink::waitForConnect(const QDateTime &attemptStart)
+{
+    // Yields to the event loop, which runs the timer, socket and user events
+    // in between, and sleeps there until an event or the next look at the
+    // clock: the wait costs no CPU.
+    for (;;) {
+        QEventLoop loop;
+        m_wait = &loop;
+        QTimer::singleShot(m_pollMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        m_wait = nullptr;
+        if (m_closing)
+            return WaitResult::Aborted;
+        if (ConnectDone == VBTrue)
+            return WaitResult::Connected;
+        if (attemptStart.secsTo(m_clock.now()) > AttemptWaitSeconds)
+            return WaitResult::TimedOut;
+    }
+}
+
+void ChatLink::wake()
+{
+    if (m_wait)
+        m_wait->quit();
+}
+
+void ChatLink::windowClosing()
+{
+    m_socket.close();
+    m_closing = true;
+    wake();
+}
+
+void ChatLink::sendRequest(QStringView verb, QStringView payload)
+{
+    m_socket.send(ChatProtocol::composeRequest(verb, payload, m_socket.localAddress(),
+                                               m_view.lineCountText()));
+}
+
+void ChatLink::Command1_Click()
+{
+    const QString message = m_view.messageText();
+    if (message.isEmpty()) {
+        sendRequest(ChatProtocol::RefreshVerb, {});
+        return;
+    }
+    sendRequest(ChatProtocol::MessageVerb, message);
+    m_view.clearMessage();
+}
+
+void ChatLink::Command3_Click()
+{
+    m_socket.close();
+    m_view.closeWindow();
+}
+
+void ChatLink::Timer1_Timer()
+{
+    const QDateTime now = m_clock.now();
+    m_view.setCaption(CaptionPrefix + m_eraClock.format(now));
+    if (m_refreshIndex == 0)
+        return;
+    // 64-bit seconds: a link down for many hours keeps the test sound.
+    const qint64 elapsed = LastRefresh.isValid() ? LastRefresh.secsTo(now) : 0;
+    if (elapsed > RefreshSeconds && LinkUp != VBFalse) {
+        LastRefresh = now;
+        sendRequest(ChatProtocol::RefreshVerb, {});
+    }
+}
+
+void ChatLink::set333_Click(int index)
+{
+    if (index < 0 || index >= int(std::size(RefreshIntervals)))
+        return;
+    m_view.setRefreshChecked(index);
+    m_refreshIndex = index;
+    RefreshSeconds = RefreshIntervals[index];
+    if (index == 0)
+        return;
+    LastRefresh = m_clock.now();
+    Timer1_Timer();
+}
+
+void ChatLink::ChatDisable()
+{
+    m_view.setLeaveEnabled(false);
+    m_view.setMessageEnabled(false);
+    m_view.setSendEnabled(false);
+    LinkUp = VBFalse;
+}
+
+void ChatLink::WSock_Connect()
+{
+    ConnectDone = VBTrue;
+    m_view.setJoinEnabled(false);
+    m_view.setLeaveEnabled(true);
+    m_view.setMessageEnabled(true);
+    m_view.setStatusText(ConnectedStatus);
+    LinkUp = VBTrue;
+    sendRequest(ChatProtocol::JoinVerb, m_view.nameText());
+    wake();
+}
+
+void ChatLink::WSock_DataArrival(const QString &text)
+{
+    const ChatProtocol::ReplyParts parts = ChatProtocol::divideReply(text);
+    m_view.showReply(parts.left, parts.right);
+}
+
+void ChatLink::WSock_Close()
+{
+    m_view.setStatusText(ServerClosedStatus);
+    m_view.setJoinEnabled(true);
+    m_socket.close();
+    ChatDisable();
+}
+
+void ChatLink::WSock_Error(const QString &description)
+{
+    m_view.setStatusText(description);
+    m_view.setJoinEnabled(true);
+    m_socket.close();
+    ChatDisable();
+}

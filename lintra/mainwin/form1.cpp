@@ -1,0 +1,315 @@
+#include "mainwin/form1.h"
+
+#include "app/module1.h"
+#include "platform/shellopen.h"
+#include "platform/twips.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+
+namespace {
+
+constexpr int TimerIntervalMs = 1000;
+constexpr double DesignClientWidth = 6960;
+constexpr double DesignClientHeight = 4992;
+constexpr double DesignLeft = 2052;
+constexpr double DesignTop = 1836;
+constexpr double DesignStatusBarHeight = 276;
+constexpr qint16 DisplayFontSizes[] = {18, 14, 9}; // set222: 大きい, 中くらい, 小さい
+constexpr int SmallDisplay = 2;
+const QStringList TextSizes = {QStringLiteral("9"),  QStringLiteral("10"), QStringLiteral("12"),
+                               QStringLiteral("14"), QStringLiteral("16"), QStringLiteral("18"),
+                               QStringLiteral("22")};
+constexpr int LineCountSteps = 5;
+
+struct DesignPlace
+{
+    const char *name;
+    QRectF twips;
+};
+
+// Geometry at design, in twips, relative to the client area.
+constexpr DesignPlace DesignGeometry[] = {
+    {"Combo4", {3240, 1080, 732, 276}},   {"Combo3", {1200, 1080, 732, 276}},
+    {"Text4", {3120, 1440, 1452, 1932}},  {"Command3", {3200, 3720, 1212, 252}},
+    {"Command2", {3240, 3480, 1212, 252}}, {"Command1", {3000, 630, 972, 264}},
+    {"Text3", {0, 1440, 3132, 2652}},     {"Text2", {840, 630, 2052, 264}},
+    {"Text1", {840, 270, 1452, 264}},     {"Label4", {2520, 1080, 1020, 180}},
+    {"Label3", {240, 1080, 1116, 180}},   {"Label2", {180, 720, 540, 180}},
+    {"Label1", {360, 360, 360, 180}},
+};
+
+// Every line end of a reply shows as a line break.
+QString withLineBreaks(const QString &text)
+{
+    QString result = text;
+    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    result.replace(u'\r', u'\n');
+    return result;
+}
+
+} // namespace
+
+form1::form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellOpen &shell,
+             QWidget *parent)
+    : QMainWindow(parent), m_module(module), m_shell(shell),
+      m_link(*this, messageBox, clock, module.PCIPBuffer)
+{
+    setObjectName(QStringLiteral("form1"));
+    setWindowTitle(QStringLiteral("Lintra"));
+    createControls();
+    createMenus();
+    Timer1.setParent(this);
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(TimerIntervalMs);
+    connect(&Timer1, &QTimer::timeout, &m_link, &ChatLink::Timer1_Timer);
+    Form_Load();
+    Timer1.start();
+
+    const double dpi = logicalDpiY();
+    const int statusHeight = Twips::toPixels(DesignStatusBarHeight, dpi);
+    resize(Twips::toPixels(DesignClientWidth, dpi),
+           Twips::toPixels(DesignClientHeight, dpi) - statusHeight + menuBar()->sizeHint().height()
+               + statusBar()->sizeHint().height());
+    move(Twips::toPixels(DesignLeft, dpi), Twips::toPixels(DesignTop, dpi));
+}
+
+form1::~form1() = default;
+
+void form1::createControls()
+{
+    auto *client = new QWidget(this);
+    setCentralWidget(client);
+
+    auto label = [client](const char *name, const QString &caption, QWidget *buddy) {
+        auto *l = new QLabel(caption, client);
+        l->setObjectName(QLatin1String(name));
+        l->setBuddy(buddy);
+        buddy->setAccessibleName(caption);
+        return l;
+    };
+    auto button = [client](const char *name, const QString &caption) {
+        auto *b = new QPushButton(caption, client);
+        b->setObjectName(QLatin1String(name));
+        b->setAccessibleName(caption);
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto area = [client](const char *name, const QString &accessibleName) {
+        auto *t = new QPlainTextEdit(client);
+        t->setObjectName(QLatin1String(name));
+        t->setReadOnly(true);
+        t->setTabChangesFocus(true);
+        t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        t->setAccessibleName(accessibleName);
+        return t;
+    };
+    auto combo = [client](const char *name) {
+        auto *c = new QComboBox(client);
+        c->setObjectName(QLatin1String(name));
+        c->setEditable(true);
+        c->setInsertPolicy(QComboBox::NoInsert);
+        return c;
+    };
+
+    Text1 = new QLineEdit(client);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text2 = new QLineEdit(client);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Command1 = button("Command1", QStringLiteral("送信/更新"));
+    Command2 = button("Command2", QStringLiteral("接続/参加"));
+    Command3 = button("Command3", QStringLiteral("切断/退室"));
+    Text3 = area("Text3", QStringLiteral("会話"));
+    Text4 = area("Text4", QStringLiteral("参加者"));
+    Combo3 = combo("Combo3");
+    Combo4 = combo("Combo4");
+    Label1 = label("Label1", QStringLiteral("名前"), Text1);
+    Label2 = label("Label2", QStringLiteral("送信文"), Text2);
+    Label3 = label("Label3", QStringLiteral("文字サイズ(pt)"), Combo3);
+    Label4 = label("Label4", QStringLiteral("表示行数(行)"), Combo4);
+
+    m_statusText = new QLabel(this);
+    m_statusText->setObjectName(QStringLiteral("SB"));
+    m_statusText->setAccessibleName(QStringLiteral("状態"));
+    m_statusText->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(m_statusText, 1);
+    statusBar()->setSizeGripEnabled(true);
+
+    // The tab order of the design; labels and the status bar take no focus.
+    QWidget *order[] = {Text1, Text2, Command1, Text3, Command2, Command3, Text4, Combo3, Combo4};
+    for (size_t k = 1; k < std::size(order); ++k)
+        setTabOrder(order[k - 1], order[k]);
+
+    connect(Command1, &QPushButton::clicked, &m_link, &ChatLink::Command1_Click);
+    connect(Command2, &QPushButton::clicked, &m_link, &ChatLink::Command2_Click);
+    connect(Command3, &QPushButton::clicked, &m_link, &ChatLink::Command3_Click);
+    connect(Text2, &QLineEdit::returnPressed, &m_link, &ChatLink::Text2_Enter);
+    connect(Combo3, &QComboBox::activated, this, &form1::Combo3_Click);
+}
+
+void form1::createMenus()
+{
+    auto item = [](QMenu *menu, const QString &caption, QList<QAction *> &array, bool checkable,
+                   auto handler) {
+        QAction *action = menu->addAction(caption);
+        action->setCheckable(checkable);
+        const int index = int(array.size());
+        array.append(action);
+        QObject::connect(action, &QAction::triggered, action, [handler, index] { handler(index); });
+    };
+
+    QMenu *f1 = menuBar()->addMenu(QStringLiteral("終了"));
+    item(f1, QStringLiteral("切断"), f11, false, [this](int i) { m_link.f11_Click(i); });
+
+    QMenu *set1 = menuBar()->addMenu(QStringLiteral("設定"));
+    item(set1, QStringLiteral("接続先を設定する"), set11, false, [](int) {});
+    QMenu *set22 = set1->addMenu(QStringLiteral("全体の表示を変える"));
+    for (const char *caption : {"大きい", "中くらい", "小さい"})
+        item(set22, QString::fromUtf8(caption), set222, true, [this](int i) { set222_Click(i); });
+    QMenu *set33 = set1->addMenu(QStringLiteral("内容の自動更新"));
+    for (const char *caption :
+         {"自動で更新しない", "10秒で更新", "30秒で更新", "1分で更新", "5分で更新", "10分で更新"})
+        item(set33, QString::fromUtf8(caption), set333, true,
+             [this](int i) { m_link.set333_Click(i); });
+
+    QMenu *h1 = menuBar()->addMenu(QStringLiteral("ヘルプ"));
+    for (const char *caption : {"バージョン情報", "ヘルプ"})
+        item(h1, QString::fromUtf8(caption), h11, false, [this](int i) { h11_Click(i); });
+}
+
+void form1::Form_Load()
+{
+    m_link.ChatDisable();
+    set222[SmallDisplay]->setChecked(true);
+    set222_Click(SmallDisplay);
+    m_link.LinkUp = VBFalse;
+    m_link.Timer1_Timer(); // the title shows the start time before the first tick
+    Combo3->addItems(TextSizes);
+    Combo3->setEditText(TextSizes.first());
+    for (int n = 1; n <= LineCountSteps; ++n)
+        Combo4->addItem(QString::number(10 * n));
+    Combo4->setEditText(QStringLiteral("10"));
+    set333[0]->setChecked(true);
+}
+
+void form1::Form_Resize()
+{
+    const double dpi = logicalDpiY();
+    for (const DesignPlace &place : DesignGeometry) {
+        if (auto *w = centralWidget()->findChild<QWidget *>(QLatin1String(place.name)))
+            w->setGeometry(Twips::toPixels(place.twips, dpi));
+    }
+    for (QLabel *l : {Label1, Label2, Label3, Label4})
+        l->adjustSize(); // labels size themselves to their caption
+}
+
+void form1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void form1::set222_Click(int index)
+{
+    m_module.DisplayFontSize = DisplayFontSizes[index];
+    for (int k = 0; k < set222.size(); ++k)
+        set222[k]->setChecked(k == index);
+    Form_Resize();
+}
+
+void form1::h11_Click(int index)
+{
+    if (index == 1)
+        m_shell.open(QDir(QCoreApplication::applicationDirPath())
+                         .filePath(QStringLiteral("Duvetta.chm")));
+}
+
+void form1::Combo3_Click()
+{
+    bool ok = false;
+    const float size = Combo3->currentText().toFloat(&ok);
+    if (!ok || size <= 0)
+        return;
+    for (QPlainTextEdit *area : {Text3, Text4}) {
+        QFont font = area->font();
+        font.setPointSizeF(size);
+        area->setFont(font);
+    }
+}
+
+QString form1::nameText() const
+{
+    return Text1->text();
+}
+
+QString form1::messageText() const
+{
+    return Text2->text();
+}
+
+void form1::clearMessage()
+{
+    Text2->clear();
+}
+
+QString form1::lineCountText() const
+{
+    return Combo4->currentText();
+}
+
+void form1::setStatusText(const QString &text)
+{
+    m_statusText->setText(text);
+    emit statusTextChanged(text);
+}
+
+void form1::setSendEnabled(bool on)
+{
+    Command1->setEnabled(on);
+}
+
+void form1::setJoinEnabled(bool on)
+{
+    Command2->setEnabled(on);
+}
+
+void form1::setLeaveEnabled(bool on)
+{
+    Command3->setEnabled(on);
+}
+
+void form1::setMessageEnabled(bool on)
+{
+    Text2->setEnabled(on);
+}
+
+void form1::setRefreshChecked(int index)
+{
+    for (int k = 0; k < set333.size(); ++k)
+        set333[k]->setChecked(k == index);
+}
+
+void form1::showReply(const QString &left, const QString &right)
+{
+    Text4->clear();
+    Text3->clear();
+    Text4->setPlainText(withLineBreaks(left));
+    Text3->setPlainText(withLineBreaks(right));
+}
+
+void form1::closeEvent(QCloseEvent *event)
+{
+    // The socket goes first, and a waiting connect walk ends without
+    // touching this window again.
+    m_link.windowClosing();
+    Timer1.stop();
+    QMainWindow::closeEvent(event);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "link/chatlink.h"
+#include "link/chatview.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QTimer>
+
+class Clock;
+class MessageBox;
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class ShellOpen;
+struct Module1;
+
+// The main chat window. It builds the controls and menus of the design and
+// hands every chat event to its ChatLink; the window itself only shows.
+class form1 : public QMainWindow, public ChatView
+{
+    Q_OBJECT
+
+public:
+    form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellOpen &shell,
+          QWidget *parent = nullptr);
+    ~form1() override;
+
+    ChatLink &link() { return m_link; }
+
+    // ChatView
+    QString nameText() const override;
+    QString messageText() const override;
+    void clearMessage() override;
+    QString lineCountText() const override;
+    void setStatusText(const QString &text) override;
+    void setCaption(const QString &text) override { setWindowTitle(text); }
+    void setSendEnabled(bool on) override;
+    void setJoinEnabled(bool on) override;
+    void setLeaveEnabled(bool on) override;
+    void setMessageEnabled(bool on) override;
+    void setRefreshChecked(int index) override;
+    void showReply(const QString &left, const QString &right) override;
+    void closeWindow() override { close(); }
+
+signals:
+    // Each new status text, as screen readers and tests follow it.
+    void statusTextChanged(const QString &text);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void Form_Load();
+    void Form_Resize();
+    void set222_Click(int index);
+    void h11_Click(int index);
+    void Combo3_Click();
+
+    Module1 &m_module;
+    ShellOpen &m_shell;
+    ChatLink m_link;
+    QTimer Timer1; // title clock and automatic refresh, every second
+
+    QLineEdit *Text1 = nullptr;      // user name
+    QLineEdit *Text2 = nullptr;      // message; Enter sends
+    QPlainTextEdit *Text3 = nullptr; // conversation: right part of each reply
+    QPlainTextEdit *Text4 = nullptr; // side area: left part of each reply
+    QPushButton *Command1 = nullptr; // 送信/更新
+    QPushButton *Command2 = nullptr; // 接続/参加
+    QPushButton *Command3 = nullptr; // 切断/退室
+    QComboBox *Combo3 = nullptr;     // text size of the two areas
+    QComboBox *Combo4 = nullptr;     // line count carried by every request
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *m_statusText = nullptr;  // the one pane of SB
+
+    QList<QAction *> f11;
+    QList<QAction *> set11;
+    QList<QAction *> set222; // 大きい, 中くらい, 小さい
+    QList<QAction *> set333; // automatic refresh intervals
+    QList<QAction *> h11;    // バージョン情報, ヘルプ
+};
