@@ -19,10 +19,9 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
             outcome.effect = Effect::NotJoined;
             break;
         }
-        outcome.effect = m_conversation.post({now, m_members.nameOf(connection), request.text(), peer})
-                             ? Effect::Posted
-                             : Effect::PostFailed;
-        break;
+        outcome.effect = Effect::Posting;
+        outcome.message = {now, m_members.nameOf(connection), request.text(), peer};
+        return outcome;
     case Request::Verb::Refresh:
         break;
     }

@@ -17,28 +17,30 @@ public:
         Answered,   // refresh, or a request that changed nothing
         Joined,
         Renamed,
-        Posted,
-        PostFailed, // the store refused: the line is not shown either
+        Posting,    // store outcome.message, then addStored() it and reply
         NotJoined,  // a message from a connection that has not joined
     };
 
     struct Outcome
     {
         Effect effect = Effect::Answered;
-        QByteArray reply;
+        QByteArray reply;      // empty while Posting
+        StoredMessage message; // for Posting
     };
 
     explicit ChatRoom(Conversation &conversation);
 
-    // peer is the connection's real address, kept with posted messages.
+    // peer is the connection's real address, kept with posted messages. A
+    // message is not shown until it is stored: the caller stores it (off the
+    // event loop's thread) and then calls addStored().
     Outcome handle(quint64 connection, const Request &request, const QDateTime &now,
                    const QString &peer);
+    void addStored(const StoredMessage &message) { m_conversation.add(message); }
     // Returns false when the connection had not joined.
     bool leave(quint64 connection);
 
     const MemberList &members() const { return m_members; }
     QByteArray reply(int lines) const;
-    QString storeError() const { return m_conversation.errorString(); }
 
 private:
     Conversation &m_conversation;

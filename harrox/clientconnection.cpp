@@ -66,6 +66,8 @@ void ClientConnection::queueWork()
 void ClientConnection::work()
 {
     m_workQueued = false;
+    if (m_awaitingStore)
+        return;
     bool fed = false;
     for (int answered = 0; answered < RequestsPerTurn && !m_ended;) {
         Request request;
@@ -73,6 +75,10 @@ void ClientConnection::work()
         case RequestSplitter::Status::Ready:
             answer(request);
             ++answered;
+            if (m_awaitingStore) {
+                m_requestTimer.stop();
+                return;
+            }
             continue;
         case RequestSplitter::Status::NeedMore:
             break;
@@ -122,23 +128,39 @@ void ClientConnection::answer(const Request &request)
         qInfo("%s: rename %s to %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(oldName)),
               qUtf8Printable(quoted(request.text())));
         break;
-    case ChatRoom::Effect::PostFailed:
-        qCritical("%s: message not stored: %s", qUtf8Printable(m_peer),
-                  qUtf8Printable(m_room.storeError()));
-        break;
+    case ChatRoom::Effect::Posting:
+        // After a close nothing is answered, but the message is still kept.
+        m_awaitingStore = m_socket->state() == QAbstractSocket::ConnectedState;
+        m_postedLines = request.lines();
+        emit posting(m_id, outcome.message);
+        return;
     case ChatRoom::Effect::NotJoined:
         qWarning("%s: message before joining, answered as a refresh and not stored",
                  qUtf8Printable(m_peer));
         break;
     case ChatRoom::Effect::Answered:
-    case ChatRoom::Effect::Posted:
         break;
     }
+    writeReply(outcome.reply);
+}
 
-    if (m_socket->state() != QAbstractSocket::ConnectedState)
+void ClientConnection::messageStored(bool ok, const QString &error)
+{
+    if (!ok)
+        qCritical("%s: message not stored: %s", qUtf8Printable(m_peer), qUtf8Printable(error));
+    if (!m_awaitingStore)
+        return;
+    m_awaitingStore = false;
+    writeReply(m_room.reply(m_postedLines));
+    queueWork();
+}
+
+void ClientConnection::writeReply(const QByteArray &reply)
+{
+    if (m_ended || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
     // One write a reply: the client takes each data event as one reply.
-    m_socket->write(outcome.reply);
+    m_socket->write(reply);
     m_socket->flush();
     if (m_socket->bytesToWrite() > MaxUnsentBytes) {
         drop(QStringLiteral("not reading its replies (%1 bytes unsent)")

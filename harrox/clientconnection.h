@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversationstore.h"
 #include "requestsplitter.h"
 
 #include <QObject>
@@ -10,7 +11,8 @@ class ChatRoom;
 class QTcpSocket;
 
 // One client: cuts its byte stream into requests, answers each with one
-// write, and drops it when it misbehaves. Its work per event-loop turn is
+// write, and drops it when it misbehaves. While its message is being stored
+// it reads nothing more, so its replies keep their order. Its work per event-loop turn is
 // bounded, so a flooding client cannot starve the others.
 class ClientConnection : public QObject
 {
@@ -36,7 +38,12 @@ public:
     // "address:port" of a socket's peer, IPv4-mapped addresses shown as IPv4.
     static QString describePeer(const QTcpSocket *socket);
 
+    // The message it posted is stored (or not): reply and go on.
+    void messageStored(bool ok, const QString &error);
+
 signals:
+    // Store this message, then call messageStored().
+    void posting(quint64 id, const StoredMessage &message);
     // The connection is over; it has left the room.
     void finished(quint64 id);
 
@@ -44,6 +51,7 @@ private:
     void work();
     void queueWork();
     void answer(const Request &request);
+    void writeReply(const QByteArray &reply);
     void requestTimedOut();
     void peerClosed();
     void drop(const QString &why);
@@ -55,6 +63,8 @@ private:
     QString m_peer;
     RequestSplitter m_splitter;
     QTimer m_requestTimer;
+    int m_postedLines = 0;
+    bool m_awaitingStore = false;
     bool m_workQueued = false;
     bool m_ended = false;
 };

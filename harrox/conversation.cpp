@@ -9,19 +9,10 @@ namespace {
 constexpr QByteArrayView LineEnd = "\r\n";
 } // namespace
 
-Conversation::Conversation(ConversationStore &store)
-    : m_store(store)
+Conversation::Conversation(const QList<StoredMessage> &history)
 {
-    for (const StoredMessage &message : m_store.recent(KeptLines))
-        keep(message);
-}
-
-bool Conversation::post(const StoredMessage &message)
-{
-    if (!m_store.append(message))
-        return false;
-    keep(message);
-    return true;
+    for (const StoredMessage &message : history)
+        add(message);
 }
 
 QByteArray Conversation::recent(int count) const
@@ -48,7 +39,7 @@ QString Conversation::formatLine(const StoredMessage &message)
     return QStringLiteral("%1 %2> %3").arg(time, MemberList::displayName(message.name), message.body);
 }
 
-void Conversation::keep(const StoredMessage &message)
+void Conversation::add(const StoredMessage &message)
 {
     m_lines.push_back(Cp932::encode(formatLine(message)));
     if (m_lines.size() > size_t(KeptLines))

@@ -3,34 +3,30 @@
 #include "conversationstore.h"
 
 #include <QByteArray>
-#include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <deque>
 
 // The conversation as replies show it: the recent lines, already encoded,
-// kept in memory so that answering never reads the database; every new line
-// goes to the store first.
+// kept in memory so that answering never reads the database. Only lines
+// that are stored already are added.
 class Conversation
 {
 public:
     static constexpr int KeptLines = 1000;
 
-    explicit Conversation(ConversationStore &store);
+    // history: the last stored messages, oldest first.
+    explicit Conversation(const QList<StoredMessage> &history = {});
 
-    // False (and nothing shown) when the store could not keep the message.
-    bool post(const StoredMessage &message);
+    void add(const StoredMessage &message);
 
     // The last count lines, oldest first, CRLF between them, CP932.
     QByteArray recent(int count) const;
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
-    QString errorString() const { return m_store.errorString(); }
 
     static QString formatLine(const StoredMessage &message);
 
 private:
-    void keep(const StoredMessage &message);
-
-    ConversationStore &m_store;
     std::deque<QByteArray> m_lines;
 };

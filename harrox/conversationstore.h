@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QMetaType>
 #include <QString>
 
 struct StoredMessage
@@ -12,14 +13,17 @@ struct StoredMessage
     QString peer; // the sender's real address
 };
 
+// Crosses threads on its way to the store.
+Q_DECLARE_METATYPE(StoredMessage)
+
 // Where the conversation outlives the process.
 class ConversationStore
 {
 public:
     virtual ~ConversationStore() = default;
 
-    // Returns only once the message is durable; false if it is not.
-    virtual bool append(const StoredMessage &message) = 0;
+    // Returns only once all the messages are durable; all or none.
+    virtual bool append(const QList<StoredMessage> &messages) = 0;
     // The last count messages, oldest first.
     virtual QList<StoredMessage> recent(int count) = 0;
     virtual QString errorString() const = 0;

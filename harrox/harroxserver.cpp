@@ -2,6 +2,7 @@
 
 #include "chatroom.h"
 #include "clientconnection.h"
+#include "storewriter.h"
 
 #include <QTcpSocket>
 
@@ -11,13 +12,16 @@ namespace {
 constexpr int PendingConnections = 128;
 } // namespace
 
-HarroxServer::HarroxServer(const ServerOptions &options, ChatRoom &room, QObject *parent)
+HarroxServer::HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWriter &writer,
+                           QObject *parent)
     : QObject(parent)
     , m_options(options)
     , m_room(room)
+    , m_writer(writer)
 {
     m_server.setMaxPendingConnections(PendingConnections);
     connect(&m_server, &QTcpServer::newConnection, this, &HarroxServer::acceptPending);
+    connect(&m_writer, &StoreWriter::stored, this, &HarroxServer::onStored);
 }
 
 bool HarroxServer::listen()
@@ -48,6 +52,7 @@ void HarroxServer::acceptPending()
                                                 m_options.requestTimeoutMs(), this);
         m_connections.insert(id, connection);
         connect(connection, &ClientConnection::finished, this, &HarroxServer::forget);
+        connect(connection, &ClientConnection::posting, &m_writer, &StoreWriter::write);
         qInfo("%s: connected (%lld clients)", qUtf8Printable(peer),
               qlonglong(m_connections.size()));
     }
@@ -57,4 +62,16 @@ void HarroxServer::forget(quint64 id)
 {
     if (ClientConnection *connection = m_connections.take(id))
         connection->deleteLater();
+}
+
+void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,
+                            const QString &error)
+{
+    // Stored messages arrive in the order they were posted.
+    if (ok)
+        m_room.addStored(message);
+    if (ClientConnection *connection = m_connections.value(id))
+        connection->messageStored(ok, error);
+    else if (!ok)
+        qCritical("message of a closed connection not stored: %s", qUtf8Printable(error));
 }

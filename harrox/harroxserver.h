@@ -8,15 +8,18 @@
 
 class ChatRoom;
 class ClientConnection;
+class StoreWriter;
+struct StoredMessage;
 
 // Accepts connections for the room: only from allowed networks and only up
-// to the client limit; each accepted one becomes a ClientConnection.
+// to the client limit; each accepted one becomes a ClientConnection. Posted
+// messages go to the writer and join the conversation once stored.
 class HarroxServer : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit HarroxServer(const ServerOptions &options, ChatRoom &room,
+    explicit HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWriter &writer,
                           QObject *parent = nullptr);
 
     bool listen();
@@ -28,9 +31,11 @@ public:
 private:
     void acceptPending();
     void forget(quint64 id);
+    void onStored(quint64 id, const StoredMessage &message, bool ok, const QString &error);
 
     const ServerOptions &m_options;
     ChatRoom &m_room;
+    StoreWriter &m_writer;
     QTcpServer m_server;
     QHash<quint64, ClientConnection *> m_connections;
     quint64 m_nextId = 1;

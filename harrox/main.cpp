@@ -4,10 +4,12 @@
 #include "serveroptions.h"
 #include "signalwatcher.h"
 #include "sqliteconversationstore.h"
+#include "storewriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 #include <cstdio>
 
@@ -50,8 +52,21 @@ int main(int argc, char *argv[])
         qCritical("%s", qUtf8Printable(store.errorString()));
         return ExitFailure;
     }
-    Conversation conversation(store);
+    Conversation conversation(store.recent(Conversation::KeptLines));
     ChatRoom room(conversation);
+
+    // From here on the store belongs to the writer's thread.
+    StoreWriter writer(store);
+    QThread storeThread;
+    storeThread.setObjectName(QStringLiteral("store"));
+    writer.moveToThread(&storeThread);
+    storeThread.start();
+    const auto stopWriter = [&] {
+        // Everything posted so far is stored before the database closes.
+        QMetaObject::invokeMethod(&writer, &StoreWriter::drain, Qt::BlockingQueuedConnection);
+        storeThread.quit();
+        storeThread.wait();
+    };
 
     SignalWatcher signalWatcher;
     if (!signalWatcher.isValid())
@@ -62,8 +77,9 @@ int main(int argc, char *argv[])
                          QCoreApplication::quit();
                      });
 
-    HarroxServer server(options, room);
+    HarroxServer server(options, room, writer);
     if (!server.listen()) {
+        stopWriter();
         qCritical("cannot listen on %s port %u: %s",
                   qUtf8Printable(options.listenAddress().toString()), unsigned(options.port()),
                   qUtf8Printable(server.errorString()));
@@ -75,6 +91,7 @@ int main(int argc, char *argv[])
           qUtf8Printable(databasePath), qlonglong(conversation.lineCount()));
 
     const int status = QCoreApplication::exec();
+    stopWriter();
     qInfo("stopped");
     return status;
 }

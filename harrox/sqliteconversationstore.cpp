@@ -20,6 +20,9 @@ SqliteConversationStore::SqliteConversationStore(const QString &path)
         return;
     }
     if (!configure()) {
+        m_begin.reset();
+        m_commit.reset();
+        m_rollback.reset();
         m_insert.reset();
         m_recent.reset();
     }
@@ -27,6 +30,9 @@ SqliteConversationStore::SqliteConversationStore(const QString &path)
 
 SqliteConversationStore::~SqliteConversationStore()
 {
+    m_begin.reset();
+    m_commit.reset();
+    m_rollback.reset();
     m_insert.reset();
     m_recent.reset();
     sqlite3_close_v2(m_db);
@@ -46,31 +52,43 @@ bool SqliteConversationStore::configure()
     if (!SqliteSchema::upgrade(m_db, &m_error))
         return false;
 
+    m_begin = std::make_unique<SqliteStatement>(m_db, "BEGIN IMMEDIATE");
+    m_commit = std::make_unique<SqliteStatement>(m_db, "COMMIT");
+    m_rollback = std::make_unique<SqliteStatement>(m_db, "ROLLBACK");
     m_insert = std::make_unique<SqliteStatement>(
         m_db, "INSERT INTO messages (posted_at, name, body, peer) VALUES (?1, ?2, ?3, ?4)");
     m_recent = std::make_unique<SqliteStatement>(
         m_db, "SELECT posted_at, name, body, peer FROM"
               " (SELECT id, posted_at, name, body, peer FROM messages ORDER BY id DESC LIMIT ?1)"
               " ORDER BY id ASC");
-    if (!m_insert->isValid() || !m_recent->isValid()) {
+    if (!m_begin->isValid() || !m_commit->isValid() || !m_rollback->isValid()
+        || !m_insert->isValid() || !m_recent->isValid()) {
         m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
         return false;
     }
     return true;
 }
 
-bool SqliteConversationStore::append(const StoredMessage &message)
+bool SqliteConversationStore::append(const QList<StoredMessage> &messages)
 {
-    if (!m_insert)
+    if (!isOpen())
         return false;
-    m_insert->bind(1, message.postedAt.toMSecsSinceEpoch());
-    m_insert->bind(2, message.name);
-    m_insert->bind(3, message.body);
-    m_insert->bind(4, message.peer);
-    // Autocommit: the row is durable when the statement is done.
-    if (m_insert->run())
+    // One transaction, so one sync for all the messages that came together.
+    bool ok = m_begin->run();
+    for (qsizetype i = 0; ok && i < messages.size(); ++i) {
+        const StoredMessage &message = messages[i];
+        m_insert->bind(1, message.postedAt.toMSecsSinceEpoch());
+        m_insert->bind(2, message.name);
+        m_insert->bind(3, message.body);
+        m_insert->bind(4, message.peer);
+        ok = m_insert->run();
+    }
+    // With synchronous=FULL the rows are on disk when COMMIT is done.
+    if (ok && m_commit->run())
         return true;
     m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
+    if (!sqlite3_get_autocommit(m_db))
+        m_rollback->run();
     return false;
 }
 

@@ -18,9 +18,9 @@ public:
     SqliteConversationStore(const SqliteConversationStore &) = delete;
     SqliteConversationStore &operator=(const SqliteConversationStore &) = delete;
 
-    bool isOpen() const { return m_insert != nullptr; }
+    bool isOpen() const { return m_insert && m_recent && m_begin && m_commit && m_rollback; }
 
-    bool append(const StoredMessage &message) override;
+    bool append(const QList<StoredMessage> &messages) override;
     QList<StoredMessage> recent(int count) override;
     QString errorString() const override { return m_error; }
 
@@ -28,6 +28,9 @@ private:
     bool configure();
 
     sqlite3 *m_db = nullptr;
+    std::unique_ptr<SqliteStatement> m_begin;
+    std::unique_ptr<SqliteStatement> m_commit;
+    std::unique_ptr<SqliteStatement> m_rollback;
     std::unique_ptr<SqliteStatement> m_insert;
     std::unique_ptr<SqliteStatement> m_recent;
     QString m_error;

@@ -47,6 +47,7 @@ private slots:
     void newerDatabaseIsRefused();
     void appendAndRecent();
     void survivesReopening();
+    void storesBatches();
     void usesWriteAheadLog();
     void unopenablePathReports();
 
@@ -109,8 +110,8 @@ void TestSqliteStore::appendAndRecent()
     QVERIFY2(store.isOpen(), qPrintable(store.errorString()));
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
     for (int i = 0; i < 5; ++i) {
-        QVERIFY(store.append({when.addSecs(i), QString::fromUtf8("山田"), QString::number(i),
-                              QStringLiteral("10.0.0.1:5")}));
+        QVERIFY(store.append({StoredMessage{when.addSecs(i), QString::fromUtf8("山田"),
+                                            QString::number(i), QStringLiteral("10.0.0.1:5")}}));
     }
     const QList<StoredMessage> last = store.recent(3);
     QCOMPARE(last.size(), 3);
@@ -127,13 +128,27 @@ void TestSqliteStore::survivesReopening()
     const QString path = freshPath();
     {
         SqliteConversationStore store(path);
-        QVERIFY(store.append({QDateTime::currentDateTimeUtc(), QStringLiteral("a"),
-                              QStringLiteral("kept"), {}}));
+        QVERIFY(store.append({StoredMessage{QDateTime::currentDateTimeUtc(), QStringLiteral("a"),
+                                            QStringLiteral("kept"), {}}}));
     }
     SqliteConversationStore again(path);
     QVERIFY(again.isOpen());
     QCOMPARE(again.recent(10).size(), 1);
     QCOMPARE(again.recent(10).first().body, QStringLiteral("kept"));
+}
+
+void TestSqliteStore::storesBatches()
+{
+    const QString path = freshPath();
+    SqliteConversationStore store(path);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QVERIFY(store.append({StoredMessage{now, QStringLiteral("a"), QStringLiteral("1"), {}},
+                          StoredMessage{now, QStringLiteral("b"), QStringLiteral("2"), {}}}));
+    QCOMPARE(store.recent(10).size(), 2);
+
+    QVERIFY(store.append({StoredMessage{now, QStringLiteral("c"), QStringLiteral("3"), {}}}));
+    QCOMPARE(store.recent(10).size(), 3);
+    QCOMPARE(store.recent(1).first().body, QStringLiteral("3"));
 }
 
 void TestSqliteStore::usesWriteAheadLog()
@@ -150,7 +165,8 @@ void TestSqliteStore::unopenablePathReports()
     SqliteConversationStore store(m_dir.filePath(QStringLiteral("missing/dir/x.db")));
     QVERIFY(!store.isOpen());
     QVERIFY(!store.errorString().isEmpty());
-    QVERIFY(!store.append({QDateTime::currentDateTimeUtc(), QStringLiteral("a"), QStringLiteral("b"), {}}));
+    QVERIFY(!store.append({StoredMessage{QDateTime::currentDateTimeUtc(), QStringLiteral("a"),
+                                         QStringLiteral("b"), {}}}));
     QVERIFY(store.recent(10).isEmpty());
 }
 
