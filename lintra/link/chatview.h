@@ -22,7 +22,7 @@ public:
     virtual void setMessageEnabled(bool on) = 0; // Text2
     virtual void setRefreshChecked(int index) = 0; // set333: only index ticked
 
-    // Empties Text4, then Text3, then fills Text4 and Text3.
+    // Replaces the content of Text4, then of Text3.
     virtual void showReply(const QString &left, const QString &right) = 0;
     virtual void closeWindow() = 0;
 };

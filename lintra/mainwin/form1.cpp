@@ -299,8 +299,8 @@ void form1::setRefreshChecked(int index)
 
 void form1::showReply(const QString &left, const QString &right)
 {
-    Text4->clear();
-    Text3->clear();
+    // Each area's content is replaced whole, Text4 first; clearing them
+    // first would only lay the documents out twice.
     Text4->setPlainText(withLineBreaks(left));
     Text3->setPlainText(withLineBreaks(right));
 }

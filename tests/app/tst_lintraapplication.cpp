@@ -1,0 +1,71 @@
+#include "app/identity.h"
+#include "app/lintraapplication.h"
+
+#include "support/fakes.h"
+
+#include <QTest>
+
+#include <stdexcept>
+
+namespace {
+
+class Throwing : public QObject
+{
+public:
+    bool event(QEvent *e) override
+    {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("broken handler");
+        return QObject::event(e);
+    }
+};
+
+} // namespace
+
+class tst_LintraApplication : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit tst_LintraApplication(RecordingMessageBox &box) : m_box(box) {}
+
+private slots:
+    void identity();
+    void escapedExceptionIsShownAndTheProgramGoesOn();
+
+private:
+    RecordingMessageBox &m_box;
+};
+
+void tst_LintraApplication::identity()
+{
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Lintra"));
+    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("2.00.0043"));
+    QCOMPARE(Identity::description(), QStringLiteral("HarroxとLintraのセットで動作する文字通信ソフト"));
+}
+
+void tst_LintraApplication::escapedExceptionIsShownAndTheProgramGoesOn()
+{
+    Throwing target;
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_box.shown.size(), 1);
+    QCOMPARE(m_box.shown[0].title, QStringLiteral("Lintra"));
+    QVERIFY(m_box.shown[0].text.contains(QStringLiteral("broken handler")));
+
+    // The loop still runs.
+    bool ran = false;
+    QMetaObject::invokeMethod(&target, [&] { ran = true; }, Qt::QueuedConnection);
+    QTRY_VERIFY(ran);
+}
+
+int main(int argc, char *argv[])
+{
+    LintraApplication app(argc, argv);
+    RecordingMessageBox box;
+    app.setMessageBox(&box);
+    tst_LintraApplication test(box);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_lintraapplication.moc"
