@@ -96,9 +96,10 @@ void ClientConnection::work()
         // Read only when every complete request is answered: the splitter
         // then never holds more than about one request and one chunk.
         if (m_socket->bytesAvailable() <= 0) {
+            // The wait for the rest of a request starts over with each read.
             if (m_splitter.bufferedBytes() == 0)
                 m_requestTimer.stop();
-            else if (fed)
+            else if (fed || !m_requestTimer.isActive())
                 m_requestTimer.start();
             return;
         }

@@ -45,6 +45,8 @@ struct Figures
     double p99Ms = 0;
     qint64 replies = 0;
     qint64 replyBytes = 0;
+    double messageP99Ms = 0; // replies to messages wait for the disk
+    qint64 messages = 0;
 };
 
 // Runs the event loop until done() or the time is up.
@@ -61,8 +63,10 @@ bool waitUntil(Done done, int timeoutMs = WaitMs)
 class LoadClient : public QObject
 {
 public:
-    explicit LoadClient(int index, std::vector<qint64> &latencies, QObject *parent = nullptr)
-        : QObject(parent), m_index(index), m_latencies(latencies)
+    explicit LoadClient(int index, std::vector<qint64> &latencies,
+                        std::vector<qint64> &messageLatencies, QObject *parent = nullptr)
+        : QObject(parent), m_index(index), m_latencies(latencies),
+          m_messageLatencies(messageLatencies)
     {
         m_socket.bind(QHostAddress::LocalHost, 0);
         m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -101,7 +105,8 @@ private:
         ++m_ticks;
         m_waiting = true;
         m_sent.start();
-        if (m_ticks % MessageEveryTicks == m_index % MessageEveryTicks)
+        m_posting = m_ticks % MessageEveryTicks == m_index % MessageEveryTicks;
+        if (m_posting)
             m_socket.write("NormalTelmessage " + QByteArray::number(m_ticks) + " from user"
                            + QByteArray::number(m_index) + Address + "10");
         else
@@ -120,18 +125,22 @@ private:
         }
         if (m_measuring) {
             m_latencies.push_back(m_sent.nsecsElapsed());
+            if (m_posting)
+                m_messageLatencies.push_back(m_sent.nsecsElapsed());
             m_replyBytes += data.size();
         }
     }
 
     int m_index;
     std::vector<qint64> &m_latencies;
+    std::vector<qint64> &m_messageLatencies;
     QTcpSocket m_socket;
     QTimer m_timer;
     QElapsedTimer m_sent;
     qint64 m_ticks = 0;
     qint64 m_replyBytes = 0;
     bool m_waiting = false;
+    bool m_posting = false;
     bool m_joined = false;
     bool m_measuring = false;
 };
@@ -184,13 +193,15 @@ qint64 residentKiB(qint64 pid)
 struct Load
 {
     std::vector<qint64> latencies;
+    std::vector<qint64> messageLatencies;
     std::vector<std::unique_ptr<LoadClient>> clients;
 };
 
 bool connectAll(Load &load, int count, quint16 port)
 {
     for (int i = 0; i < count; ++i) {
-        load.clients.push_back(std::make_unique<LoadClient>(i, load.latencies));
+        load.clients.push_back(
+            std::make_unique<LoadClient>(i, load.latencies, load.messageLatencies));
         load.clients.back()->connectTo(port);
     }
     if (!waitUntil([&] {
@@ -219,18 +230,19 @@ Figures run(Load &load, int seconds)
         client->stopLoad();
     const double secs = double(elapsed.nsecsElapsed()) / 1e9;
 
+    const auto percentile = [](std::vector<qint64> values, double q) {
+        if (values.empty())
+            return 0.0;
+        std::sort(values.begin(), values.end());
+        return double(values[size_t(q * double(values.size() - 1))]) / NanosPerMicro / 1000;
+    };
     Figures figures;
-    std::vector<qint64> sorted = load.latencies;
-    std::sort(sorted.begin(), sorted.end());
-    figures.replies = qint64(sorted.size());
-    figures.requestsPerSecond = double(sorted.size()) / secs;
-    if (!sorted.empty()) {
-        const auto at = [&](double q) {
-            return double(sorted[size_t(q * double(sorted.size() - 1))]) / NanosPerMicro / 1000;
-        };
-        figures.p50Ms = at(Percent50);
-        figures.p99Ms = at(Percent99);
-    }
+    figures.replies = qint64(load.latencies.size());
+    figures.requestsPerSecond = double(figures.replies) / secs;
+    figures.p50Ms = percentile(load.latencies, Percent50);
+    figures.p99Ms = percentile(load.latencies, Percent99);
+    figures.messages = qint64(load.messageLatencies.size());
+    figures.messageP99Ms = percentile(load.messageLatencies, Percent99);
     for (const auto &client : load.clients)
         figures.replyBytes += client->replyBytes();
     return figures;
@@ -238,9 +250,11 @@ Figures run(Load &load, int seconds)
 
 void print(const char *name, const Figures &f)
 {
-    std::printf("%-7s %9.1f req/s  p50 %7.3f ms  p99 %7.3f ms  (%lld replies, %.0f bytes avg)\n",
+    std::printf("%-7s %9.1f req/s  p50 %7.3f ms  p99 %7.3f ms  (%lld replies, %.0f bytes avg; "
+                "%lld to messages, p99 %.3f ms)\n",
                 name, f.requestsPerSecond, f.p50Ms, f.p99Ms, qlonglong(f.replies),
-                f.replies ? double(f.replyBytes) / double(f.replies) : 0.0);
+                f.replies ? double(f.replyBytes) / double(f.replies) : 0.0,
+                qlonglong(f.messages), f.messageP99Ms);
 }
 
 } // namespace
