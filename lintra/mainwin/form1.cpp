@@ -30,23 +30,6 @@ const QStringList TextSizes = {QStringLiteral("9"),  QStringLiteral("10"), QStri
                                QStringLiteral("22")};
 constexpr int LineCountSteps = 5;
 
-struct DesignPlace
-{
-    const char *name;
-    QRectF twips;
-};
-
-// Geometry at design, in twips, relative to the client area.
-constexpr DesignPlace DesignGeometry[] = {
-    {"Combo4", {3240, 1080, 732, 276}},   {"Combo3", {1200, 1080, 732, 276}},
-    {"Text4", {3120, 1440, 1452, 1932}},  {"Command3", {3200, 3720, 1212, 252}},
-    {"Command2", {3240, 3480, 1212, 252}}, {"Command1", {3000, 630, 972, 264}},
-    {"Text3", {0, 1440, 3132, 2652}},     {"Text2", {840, 630, 2052, 264}},
-    {"Text1", {840, 270, 1452, 264}},     {"Label4", {2520, 1080, 1020, 180}},
-    {"Label3", {240, 1080, 1116, 180}},   {"Label2", {180, 720, 540, 180}},
-    {"Label1", {360, 360, 360, 180}},
-};
-
 // Every line end of a reply shows as a line break.
 QString withLineBreaks(const QString &text)
 {
@@ -200,21 +183,97 @@ void form1::Form_Load()
     set333[0]->setChecked(true);
 }
 
+QWidget *form1::control(DisplayLayout::Control c) const
+{
+    QWidget *const controls[DisplayLayout::ControlCount] = {
+        Label1, Label2, Label3, Label4, Text1,    Text2,    Text3,
+        Text4,  Command1, Command2, Command3, Combo3, Combo4};
+    return controls[c];
+}
+
+int form1::checkedDisplaySize() const
+{
+    for (int k = 0; k < set222.size(); ++k)
+        if (set222[k]->isChecked())
+            return k;
+    return SmallDisplay;
+}
+
+QWidget *form1::withFont(DisplayLayout::Control c, int points) const
+{
+    QWidget *w = control(c);
+    if (w->font().pointSize() != points) {
+        QFont font = w->font();
+        font.setPointSize(points);
+        w->setFont(font);
+    }
+    return w;
+}
+
+float form1::labelWidth(DisplayLayout::Control label, int points) const
+{
+    return float(Twips::fromPixels(withFont(label, points)->sizeHint().width(), logicalDpiX()));
+}
+
+float form1::labelHeight(DisplayLayout::Control label, int points) const
+{
+    return float(Twips::fromPixels(withFont(label, points)->sizeHint().height(), logicalDpiY()));
+}
+
+float form1::lineBoxHeight(DisplayLayout::Control box, int points) const
+{
+    return float(Twips::fromPixels(withFont(box, points)->sizeHint().height(), logicalDpiY()));
+}
+
+float form1::comboHeight(DisplayLayout::Control combo, int points) const
+{
+    return float(Twips::fromPixels(withFont(combo, points)->sizeHint().height(), logicalDpiY()));
+}
+
 void form1::Form_Resize()
 {
-    const double dpi = logicalDpiY();
-    for (const DesignPlace &place : DesignGeometry) {
-        if (auto *w = centralWidget()->findChild<QWidget *>(QLatin1String(place.name)))
-            w->setGeometry(Twips::toPixels(place.twips, dpi));
+    DisplayLayout::Window window;
+    if (!isMinimized()) {
+        // The design's client area holds the status bar's strip too.
+        const double dpiX = logicalDpiX();
+        const double dpiY = logicalDpiY();
+        window.width = float(Twips::fromPixels(centralWidget()->width(), dpiX));
+        window.statusBarHeight = float(Twips::fromPixels(statusBar()->height(), dpiY));
+        window.height = float(Twips::fromPixels(centralWidget()->height(), dpiY))
+                        + window.statusBarHeight;
+        window.outerWidth = float(Twips::fromPixels(frameGeometry().width(), dpiX));
     }
-    for (QLabel *l : {Label1, Label2, Label3, Label4})
-        l->adjustSize(); // labels size themselves to their caption
+    m_lastPass = DisplayLayout::run(m_geometry, window, m_module.DisplayFontSize,
+                                    checkedDisplaySize(), *this);
+    applyGeometry();
+}
+
+void form1::applyGeometry()
+{
+    const double dpi = logicalDpiY();
+    for (int c = 0; c < DisplayLayout::ControlCount; ++c) {
+        const DisplayLayout::Place &p = m_geometry[c];
+        const auto id = DisplayLayout::Control(c);
+        if (p.fontPoints > 0)
+            withFont(id, p.fontPoints);
+        control(id)->setGeometry(
+            Twips::toPixels(QRectF(p.left, p.top, p.width, p.height), dpi));
+    }
 }
 
 void form1::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     Form_Resize();
+}
+
+void form1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // Minimising empties the client area and restoring brings it back:
+    // both run a pass, as any resize does.
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
 }
 
 void form1::set222_Click(int index)

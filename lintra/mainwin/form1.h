@@ -2,6 +2,7 @@
 
 #include "link/chatlink.h"
 #include "link/chatview.h"
+#include "mainwin/displaylayout.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -20,11 +21,17 @@ struct Module1;
 
 // The main chat window. It builds the controls and menus of the design and
 // hands every chat event to its ChatLink; the window itself only shows.
-class form1 : public QMainWindow, public ChatView
+class form1 : public QMainWindow, public ChatView, private DisplayLayout::Metrics
 {
     Q_OBJECT
 
 public:
+    // Where the last layout pass ended; tests and the benchmark read it.
+    DisplayLayout::Reached lastPass() const { return m_lastPass; }
+    const DisplayLayout::Geometry &geometryTwips() const { return m_geometry; }
+    // The layout pass, run on every resize and display-size pick.
+    void Form_Resize();
+
     form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellOpen &shell,
           QWidget *parent = nullptr);
     ~form1() override;
@@ -53,12 +60,22 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void createControls();
     void createMenus();
     void Form_Load();
-    void Form_Resize();
+    void applyGeometry();
+    QWidget *control(DisplayLayout::Control c) const;
+    int checkedDisplaySize() const;
+
+    // DisplayLayout::Metrics, read from the real controls in their new font.
+    float labelWidth(DisplayLayout::Control label, int points) const override;
+    float labelHeight(DisplayLayout::Control label, int points) const override;
+    float lineBoxHeight(DisplayLayout::Control box, int points) const override;
+    float comboHeight(DisplayLayout::Control combo, int points) const override;
+    QWidget *withFont(DisplayLayout::Control c, int points) const;
     void set222_Click(int index);
     void h11_Click(int index);
     void Combo3_Click();
@@ -66,6 +83,7 @@ private:
     Module1 &m_module;
     ShellOpen &m_shell;
     ChatLink m_link;
+    DisplayLayout::Geometry m_geometry = DisplayLayout::designGeometry(); // twips
     QTimer Timer1; // title clock and automatic refresh, every second
 
     QLineEdit *Text1 = nullptr;      // user name
@@ -88,4 +106,5 @@ private:
     QList<QAction *> set222; // 大きい, 中くらい, 小さい
     QList<QAction *> set333; // automatic refresh intervals
     QList<QAction *> h11;    // バージョン情報, ヘルプ
+    DisplayLayout::Reached m_lastPass = DisplayLayout::Reached::End;
 };

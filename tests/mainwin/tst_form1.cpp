@@ -338,7 +338,7 @@ void tst_Form1::refusedDestinationWaitsItsTurn()
     QCOMPARE(m_statuses[0], QStringLiteral("「Harrox」noneに接続中"));
     // The error event's description, in the toolkit's Japanese.
     QVERIFY(!m_statuses[1].isEmpty());
-    QVERIFY(m_statuses[1] != QStringLiteral("Connection refused"));
+    QCOMPARE(m_statuses[1], QStringLiteral("接続を拒否されました"));
     QCOMPARE(m_statuses[2], QString());
     QCOMPARE(m_box.texts(), QStringList{QStringLiteral("接続先の設定を確認してください")});
     QVERIFY(child<QPushButton>("Command2")->isEnabled());
