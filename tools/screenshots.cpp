@@ -1,0 +1,141 @@
+// Renders the README's pictures of the main window:
+//   screenshots OUTDIR
+// Starts harrox on 127.0.0.70, lets a second client say a few lines, joins
+// with the real window and saves it connected, at each display size, and in
+// a narrow and a short window.
+#include "app/lintraapplication.h"
+#include "app/module1.h"
+#include "destinations/pcipfile.h"
+#include "mainwin/form1.h"
+#include "platform/clock.h"
+#include "platform/cp932.h"
+#include "platform/messagebox.h"
+#include "platform/shellopen.h"
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+class QuietBox final : public MessageBox
+{
+public:
+    Answer exclamation(const QString &text, const QString &, Buttons) override
+    {
+        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+        return Answer::Ok;
+    }
+};
+
+class NoShell final : public ShellOpen
+{
+public:
+    void open(const QString &) override {}
+};
+
+void settle(int ms = 300)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+}
+
+void pick(form1 &window, const QString &caption)
+{
+    for (QAction *a : window.menuBar()->findChildren<QAction *>())
+        if (a->text() == caption)
+            a->trigger();
+}
+
+void save(form1 &window, const QString &path)
+{
+    settle();
+    window.grab().save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    LintraApplication app(argc, argv);
+    app.installToolkitTranslations();
+    QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: screenshots OUTDIR\n");
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+
+    const QString address = QStringLiteral("127.0.0.70");
+    QProcess harrox;
+    harrox.start(QStringLiteral(HARROX_PATH),
+                 {QStringLiteral("--listen"), address, QStringLiteral("--db"),
+                  work.filePath(QStringLiteral("demo.db"))});
+    harrox.waitForStarted();
+    settle(500);
+
+    QTcpSocket other;
+    other.connectToHost(QHostAddress(address), 5001);
+    other.waitForConnected(3000);
+    const auto say = [&](const QString &request) {
+        other.write(Cp932::encode(request + QStringLiteral("/*/~127.0.0.1/**/10")));
+        other.flush();
+        settle(150);
+    };
+    say(QStringLiteral("CanEnter?佐藤"));
+    say(QStringLiteral("NormalTelおはようございます。今日の打ち合わせは15時からです。"));
+    say(QStringLiteral("NormalTel資料は共有フォルダに置きました。"));
+
+    PCIPRecord record;
+    record.TryConnect = VBTrue;
+    record.setName(QStringLiteral("本社サーバー"));
+    record.setAddress(address);
+    PCIPFile::rewrite(QStringLiteral("PCIP.dat"), {record});
+
+    QuietBox box;
+    SystemClock clock;
+    NoShell shell;
+    Module1 module;
+    form1 window(module, box, clock, shell);
+    window.show();
+    window.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("山田"));
+    window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    auto *text2 = window.findChild<QLineEdit *>(QStringLiteral("Text2"));
+    text2->setText(QStringLiteral("了解しました。よろしくお願いします。"));
+    window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    settle(500);
+    save(window, out.filePath(QStringLiteral("main-connected.png")));
+
+    const QSize size = window.size();
+    window.resize(760, 520);
+    pick(window, QStringLiteral("大きい"));
+    save(window, out.filePath(QStringLiteral("size-large.png")));
+    window.resize(640, 440);
+    pick(window, QStringLiteral("中くらい"));
+    save(window, out.filePath(QStringLiteral("size-medium.png")));
+    window.resize(size);
+    pick(window, QStringLiteral("小さい"));
+    save(window, out.filePath(QStringLiteral("size-small.png")));
+    window.resize(260, size.height());
+    save(window, out.filePath(QStringLiteral("narrow.png")));
+    window.resize(size.width(), 150);
+    save(window, out.filePath(QStringLiteral("short.png")));
+
+    window.close();
+    harrox.terminate();
+    harrox.waitForFinished();
+    return 0;
+}
