@@ -2,6 +2,7 @@
 
 #include "app/lintraapplication.h"
 #include "app/module1.h"
+#include "destinations/form2.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
 #include "platform/desktopshellopen.h"
@@ -30,7 +31,9 @@ int runLintra(int &argc, char **argv, const std::function<void()> &whenShown)
     app.setMessageBox(&messageBox);
 
     Module1 module;
+    Form2 editor(module, messageBox, shell);
     form1 window(module, messageBox, clock, shell);
+    window.setDestinationEditor(&editor);
     window.show();
     if (whenShown)
         QTimer::singleShot(0, &window, whenShown);

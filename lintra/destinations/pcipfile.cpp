@@ -13,10 +13,10 @@ bool PCIPFile::fail(const QString &why)
 bool PCIPFile::open()
 {
     m_error.clear();
-    if (m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+    if (m_file.open(QIODevice::ReadWrite))
         return true;
     const QString readWriteError = m_file.errorString();
-    if (m_file.exists() && m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    if (m_file.exists() && m_file.open(QIODevice::ReadOnly))
         return true;
     return fail(QStringLiteral("%1: %2").arg(m_file.fileName(), readWriteError));
 }
@@ -38,26 +38,6 @@ bool PCIPFile::read(int n, PCIPRecord &buffer)
         return fail(QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString()));
     buffer.fromBytes(bytes);
     return true;
-}
-
-bool PCIPFile::write(int n, const PCIPRecord &record)
-{
-    if (n < 1 || n > MaxRecords)
-        return fail(QStringLiteral("%1: no record %2").arg(m_file.fileName()).arg(n));
-    if (!m_file.isWritable())
-        return fail(QStringLiteral("%1: read-only").arg(m_file.fileName()));
-    const QByteArray bytes = record.toBytes();
-    if (!m_file.seek(qint64(n - 1) * PCIPRecord::Length)
-        || m_file.write(bytes) != bytes.size() || !m_file.flush())
-        return fail(QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString()));
-    return true;
-}
-
-bool PCIPFile::append(const PCIPRecord &record)
-{
-    if (m_file.size() / PCIPRecord::Length >= MaxRecords)
-        return fail(QStringLiteral("%1: the list is full").arg(m_file.fileName()));
-    return write(count() + 1, record);
 }
 
 namespace {
@@ -88,16 +68,55 @@ bool PCIPFile::readAll(const QString &path, PCIPRecord &buffer, QList<PCIPRecord
     return true;
 }
 
+bool PCIPFile::readBytes(const QString &path, QByteArray &bytes, QString *error)
+{
+    bytes.clear();
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
 bool PCIPFile::appendTo(const QString &path, const PCIPRecord &record, QString *error)
 {
-    PCIPFile file(path);
-    return report(file.open() && file.append(record), file, error);
+    QByteArray bytes;
+    if (!readBytes(path, bytes, error))
+        return false;
+    const qint64 count = bytes.size() / PCIPRecord::Length;
+    if (count >= MaxRecords) {
+        if (error)
+            *error = QStringLiteral("%1: the list is full").arg(path);
+        return false;
+    }
+    bytes.truncate(count * PCIPRecord::Length);
+    bytes += record.toBytes();
+    return writeFileAtomically(path, bytes, error);
 }
 
 bool PCIPFile::overwrite(const QString &path, int n, const PCIPRecord &record, QString *error)
 {
-    PCIPFile file(path);
-    return report(file.open() && file.write(n, record), file, error);
+    QByteArray bytes;
+    if (!readBytes(path, bytes, error))
+        return false;
+    const qint64 count = qMin<qint64>(bytes.size() / PCIPRecord::Length, MaxRecords);
+    if (n < 1 || n > count) {
+        if (error)
+            *error = QStringLiteral("%1: no record %2").arg(path).arg(n);
+        return false;
+    }
+    bytes.replace(qsizetype(n - 1) * PCIPRecord::Length, PCIPRecord::Length, record.toBytes());
+    return writeFileAtomically(path, bytes, error);
 }
 
 bool PCIPFile::rewrite(const QString &path, const QList<PCIPRecord> &records, QString *error)

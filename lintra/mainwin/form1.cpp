@@ -1,6 +1,7 @@
 #include "mainwin/form1.h"
 
 #include "app/module1.h"
+#include "destinations/form2.h"
 #include "platform/shellopen.h"
 #include "platform/twips.h"
 
@@ -153,7 +154,7 @@ void form1::createMenus()
     item(f1, QStringLiteral("切断"), f11, false, [this](int i) { m_link.f11_Click(i); });
 
     QMenu *set1 = menuBar()->addMenu(QStringLiteral("設定"));
-    item(set1, QStringLiteral("接続先を設定する"), set11, false, [](int) {});
+    item(set1, QStringLiteral("接続先を設定する"), set11, false, [this](int i) { set11_Click(i); });
     QMenu *set22 = set1->addMenu(QStringLiteral("全体の表示を変える"));
     for (const char *caption : {"大きい", "中くらい", "小さい"})
         item(set22, QString::fromUtf8(caption), set222, true, [this](int i) { set222_Click(i); });
@@ -282,6 +283,13 @@ void form1::set222_Click(int index)
     for (int k = 0; k < set222.size(); ++k)
         set222[k]->setChecked(k == index);
     Form_Resize();
+}
+
+void form1::set11_Click(int)
+{
+    // Modal and without an owner; the timer and the socket keep running.
+    if (m_editor)
+        m_editor->show();
 }
 
 void form1::h11_Click(int index)

@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class Form2;
 class ShellOpen;
 struct Module1;
 
@@ -37,6 +38,8 @@ public:
     ~form1() override;
 
     ChatLink &link() { return m_link; }
+    // The destination editor that 接続先を設定する opens.
+    void setDestinationEditor(Form2 *editor) { m_editor = editor; }
 
     // ChatView
     QString nameText() const override;
@@ -77,11 +80,13 @@ private:
     float comboHeight(DisplayLayout::Control combo, int points) const override;
     QWidget *withFont(DisplayLayout::Control c, int points) const;
     void set222_Click(int index);
+    void set11_Click(int index);
     void h11_Click(int index);
     void Combo3_Click();
 
     Module1 &m_module;
     ShellOpen &m_shell;
+    Form2 *m_editor = nullptr;
     ChatLink m_link;
     DisplayLayout::Geometry m_geometry = DisplayLayout::designGeometry(); // twips
     QTimer Timer1; // title clock and automatic refresh, every second

@@ -70,6 +70,7 @@ private slots:
     void missingFileReadsEmptyAndIsCreated();
     void partialRecordIgnoredAndOverwrittenByAppend();
     void overwriteKeepsLength();
+    void readerKeepsItsSnapshotAcrossWrites();
     void rewriteDeletingTheOnlyEntry();
     void countCappedAtMaximum();
     void rewriteFailureKeepsOldFile();
@@ -187,6 +188,25 @@ void tst_PCIPFile::overwriteKeepsLength()
     QVERIFY(PCIPFile::overwrite(path(), 2, c));
     QCOMPARE(readBytes(path()), a.toBytes() + c.toBytes());
     QVERIFY(!PCIPFile::overwrite(path(), 0, c));
+    QVERIFY(!PCIPFile::overwrite(path(), 3, c));
+    QCOMPARE(readBytes(path()), a.toBytes() + c.toBytes());
+}
+
+void tst_PCIPFile::readerKeepsItsSnapshotAcrossWrites()
+{
+    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord b = record(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    QVERIFY(PCIPFile::rewrite(path(), {a, b}));
+    PCIPFile walk(path());
+    QVERIFY(walk.open());
+    QVERIFY(PCIPFile::overwrite(path(), 2, a));
+    QVERIFY(PCIPFile::appendTo(path(), b));
+    QVERIFY(PCIPFile::rewrite(path(), {b}));
+    PCIPRecord buffer;
+    QCOMPARE(walk.count(), 2);
+    QVERIFY(walk.read(2, buffer));
+    QCOMPARE(buffer.PCName.trimmed(), QStringLiteral("b"));
+    QCOMPARE(readBytes(path()), b.toBytes());
 }
 
 void tst_PCIPFile::rewriteDeletingTheOnlyEntry()
@@ -208,8 +228,8 @@ void tst_PCIPFile::countCappedAtMaximum()
     PCIPRecord buffer;
     QVERIFY(file.read(PCIPFile::MaxRecords, buffer));
     QVERIFY(!file.read(PCIPFile::MaxRecords + 1, buffer));
-    QVERIFY(!file.append(r)); // the count cannot grow past the maximum
     file.close();
+    QVERIFY(!PCIPFile::appendTo(path(), r)); // the count cannot grow past the maximum
     QCOMPARE(QFileInfo(path()).size(), qint64(PCIPFile::MaxRecords + 1) * 37 + 2);
 }
 
