@@ -5,6 +5,8 @@
 // a narrow and a short window.
 #include "app/lintraapplication.h"
 #include "app/module1.h"
+#include "destinations/form2.h"
+#include "destinations/form2window.h"
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
@@ -21,6 +23,7 @@
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -133,6 +136,28 @@ int main(int argc, char *argv[])
     save(window, out.filePath(QStringLiteral("narrow.png")));
     window.resize(size.width(), 150);
     save(window, out.filePath(QStringLiteral("short.png")));
+
+    // The destination editor at the small and the large display size.
+    Form2 editor(module, box, shell);
+    PCIPRecord second;
+    second.TryConnect = VBFalse;
+    second.setName(QStringLiteral("大阪支社"));
+    second.setAddress(QStringLiteral("127.0.0.71"));
+    PCIPFile::appendTo(QStringLiteral("PCIP.dat"), second);
+    QString editorShot;
+    QObject::connect(&editor, &Form2::opened, &editor, [&](Form2Window *w) {
+        QTimer::singleShot(0, w, [&, w] {
+            settle();
+            w->grab().save(editorShot);
+            std::printf("%s\n", qPrintable(editorShot));
+            w->close();
+        });
+    });
+    for (int points : {9, 18}) {
+        module.DisplayFontSize = qint16(points);
+        editorShot = out.filePath(QStringLiteral("editor-%1.png").arg(points));
+        editor.show();
+    }
 
     window.close();
     harrox.terminate();

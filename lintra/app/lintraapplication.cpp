@@ -3,6 +3,7 @@
 #include "app/identity.h"
 #include "platform/messagebox.h"
 
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -14,6 +15,10 @@ LintraApplication::LintraApplication(int &argc, char **argv) : QApplication(argc
     setApplicationVersion(Identity::version());
     setApplicationDisplayName(Identity::applicationName());
     setDesktopFileName(QStringLiteral("lintra"));
+    // One icon for every window: 32 px as drawn, the large one for docks.
+    QIcon icon(QStringLiteral(":/icons/lintra-32.png"));
+    icon.addFile(QStringLiteral(":/icons/lintra-256.png"));
+    setWindowIcon(icon);
 }
 
 void LintraApplication::installToolkitTranslations()

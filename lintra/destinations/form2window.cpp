@@ -4,6 +4,7 @@
 
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -69,7 +70,7 @@ Form2Window::Form2Window(QWidget *parent) : QDialog(parent)
     Command1->setText(QStringLiteral("∨新規追加∨"));
     Command1->setAccessibleName(Command1->text());
     Command1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    Command1->setIcon(windowIcon());
+    Command1->setIcon(QIcon(QStringLiteral(":/icons/lintra-32.png")));
     Command1->setIconSize(QSize(PictureSize, PictureSize));
 
     Option1 = new QRadioButton(QStringLiteral("する"), Frame4);
