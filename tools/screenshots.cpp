@@ -3,6 +3,7 @@
 // Starts harrox on 127.0.0.70, lets a second client say a few lines, joins
 // with the real window and saves it connected, at each display size, and in
 // a narrow and a short window.
+#include "about/frmabout.h"
 #include "app/lintraapplication.h"
 #include "app/module1.h"
 #include "destinations/form2.h"
@@ -158,6 +159,17 @@ int main(int argc, char *argv[])
         editorShot = out.filePath(QStringLiteral("editor-%1.png").arg(points));
         editor.show();
     }
+
+    // The about window.
+    QTimer::singleShot(0, &app, [&] {
+        if (QWidget *about = QApplication::activeModalWidget()) {
+            settle();
+            about->grab().save(out.filePath(QStringLiteral("about.png")));
+            std::printf("%s\n", qPrintable(out.filePath(QStringLiteral("about.png"))));
+            about->close();
+        }
+    });
+    frmAbout::showModal();
 
     window.close();
     harrox.terminate();

@@ -1,5 +1,6 @@
 #include "mainwin/form1.h"
 
+#include "about/frmabout.h"
 #include "app/module1.h"
 #include "destinations/form2.h"
 #include "platform/shellopen.h"
@@ -294,9 +295,11 @@ void form1::set11_Click(int)
 
 void form1::h11_Click(int index)
 {
-    if (index == 1)
-        m_shell.open(QDir(QCoreApplication::applicationDirPath())
-                         .filePath(QStringLiteral("Duvetta.chm")));
+    if (index == 0)
+        frmAbout::showModal();
+    else if (index == 1)
+        m_shell.open(QDir::toNativeSeparators(
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Duvetta.chm"))));
 }
 
 void form1::Combo3_Click()
