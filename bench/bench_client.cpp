@@ -9,9 +9,8 @@
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
+#include "../tests/support/fakes.h"
 #include "platform/cp932.h"
-#include "platform/messagebox.h"
-#include "platform/shellopen.h"
 
 #include "../tests/support/silentlistener.h"
 
@@ -32,18 +31,6 @@
 #include <ctime>
 
 namespace {
-
-class QuietBox final : public MessageBox
-{
-public:
-    Answer exclamation(const QString &, const QString &, Buttons) override { return Answer::Ok; }
-};
-
-class NoShell final : public ShellOpen
-{
-public:
-    void open(const QString &) override {}
-};
 
 double cpuSeconds()
 {
@@ -75,9 +62,9 @@ void waitCpu()
         return;
     }
     writeDestination(QStringLiteral("127.0.0.60"));
-    QuietBox box;
+    RecordingMessageBox box;
     SystemClock clock;
-    NoShell shell;
+    RecordingShellOpen shell;
     Module1 module;
     form1 window(module, box, clock, shell);
     window.show();
@@ -155,9 +142,9 @@ void refreshRoundTrip(const QString &harroxPath)
     }, 60000);
 
     writeDestination(address);
-    QuietBox box;
+    RecordingMessageBox box;
     SystemClock clock;
-    NoShell shell;
+    RecordingShellOpen shell;
     Module1 module;
     form1 window(module, box, clock, shell);
     window.show();

@@ -5,8 +5,7 @@
 #include "mainwin/displaylayout.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
-#include "platform/messagebox.h"
-#include "platform/shellopen.h"
+#include "../tests/support/fakes.h"
 
 #include <QApplication>
 
@@ -21,18 +20,6 @@ public:
     float labelHeight(DisplayLayout::Control, int p) const override { return float(p * 20 + 60); }
     float lineBoxHeight(DisplayLayout::Control, int p) const override { return float(p * 20 + 120); }
     float comboHeight(DisplayLayout::Control, int p) const override { return float(p * 20 + 150); }
-};
-
-class QuietBox final : public MessageBox
-{
-public:
-    Answer exclamation(const QString &, const QString &, Buttons) override { return Answer::Ok; }
-};
-
-class NoShell final : public ShellOpen
-{
-public:
-    void open(const QString &) override {}
 };
 
 void BM_LayoutArithmetic(benchmark::State &state)
@@ -50,9 +37,9 @@ void BM_LayoutArithmetic(benchmark::State &state)
 
 void BM_WindowPass(benchmark::State &state)
 {
-    QuietBox box;
+    RecordingMessageBox box;
     SystemClock clock;
-    NoShell shell;
+    RecordingShellOpen shell;
     Module1 module;
     form1 window(module, box, clock, shell);
     window.resize(900, 600);

@@ -11,9 +11,8 @@
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
+#include "../tests/support/fakes.h"
 #include "platform/cp932.h"
-#include "platform/messagebox.h"
-#include "platform/shellopen.h"
 
 #include <QAction>
 #include <QDir>
@@ -29,22 +28,6 @@
 #include <cstdio>
 
 namespace {
-
-class QuietBox final : public MessageBox
-{
-public:
-    Answer exclamation(const QString &text, const QString &, Buttons) override
-    {
-        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-        return Answer::Ok;
-    }
-};
-
-class NoShell final : public ShellOpen
-{
-public:
-    void open(const QString &) override {}
-};
 
 void settle(int ms = 300)
 {
@@ -109,9 +92,9 @@ int main(int argc, char *argv[])
     record.setAddress(address);
     PCIPFile::rewrite(QStringLiteral("PCIP.dat"), {record});
 
-    QuietBox box;
+    RecordingMessageBox box;
     SystemClock clock;
-    NoShell shell;
+    RecordingShellOpen shell;
     Module1 module;
     form1 window(module, box, clock, shell);
     window.show();

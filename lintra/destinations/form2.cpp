@@ -44,14 +44,6 @@ void setPointSize(QWidget *w, int points)
     w->setFont(font);
 }
 
-QString trimmedEnd(const QString &text)
-{
-    qsizetype end = text.size();
-    while (end > 0 && text[end - 1] == u' ')
-        --end;
-    return text.first(end);
-}
-
 } // namespace
 
 Form2::Form2(Module1 &module, MessageBox &messageBox, ShellOpen &shell, QObject *parent)
@@ -106,8 +98,8 @@ void Form2::ListLoad()
         // A flag other than -1 is not tried by the walk: it shows "しない",
         // so that row k still shows record k.
         list->addTopLevelItem(new QTreeWidgetItem(
-            {r.TryConnect == VBTrue ? Tried : NotTried, r.PCName.trimmed(),
-             trimmedEnd(r.IPAddress)}));
+            {r.TryConnect == VBTrue ? Tried : NotTried, r.trimmedName(),
+             r.trimmedAddress()}));
     }
 }
 

@@ -10,6 +10,25 @@ void PCIPRecord::blankTextFields()
     PCName = QString(NameWidth, u' ');
 }
 
+QString PCIPRecord::trimmedName() const
+{
+    qsizetype begin = 0;
+    qsizetype end = PCName.size();
+    while (begin < end && PCName[begin] == u' ')
+        ++begin;
+    while (end > begin && PCName[end - 1] == u' ')
+        --end;
+    return PCName.sliced(begin, end - begin);
+}
+
+QString PCIPRecord::trimmedAddress() const
+{
+    qsizetype end = IPAddress.size();
+    while (end > 0 && IPAddress[end - 1] == u' ')
+        --end;
+    return IPAddress.first(end);
+}
+
 QString PCIPRecord::fixedLength(QStringView text, int width)
 {
     qsizetype cut = qMin<qsizetype>(text.size(), width);

@@ -30,6 +30,12 @@ struct PCIPRecord
     void setAddress(QStringView address) { IPAddress = fixedLength(address, AddressWidth); }
     void blankTextFields(); // IPAddress, then PCName, filled with spaces
 
+    // What the list and the connect walk use of a record read: the name
+    // without its spaces at either end, the address without trailing
+    // spaces (leading ones stay). Only U+0020 counts as a space.
+    QString trimmedName() const;
+    QString trimmedAddress() const;
+
     QByteArray toBytes() const;
     // Reads all 37 bytes; bytes must hold at least Length bytes.
     void fromBytes(QByteArrayView bytes);

@@ -26,13 +26,6 @@ QString attemptStatus(const QString &name)
     return QStringLiteral("「Harrox」") + name + QStringLiteral("に接続中");
 }
 
-QString trimmedEnd(const QString &text)
-{
-    qsizetype end = text.size();
-    while (end > 0 && text[end - 1] == u' ')
-        --end;
-    return text.first(end);
-}
 
 } // namespace
 
@@ -99,9 +92,9 @@ void ChatLink::ServerConnect()
         if (m_buffer.TryConnect != VBTrue)
             continue;
         m_socket.close();
-        m_socket.setRemoteHost(trimmedEnd(m_buffer.IPAddress));
+        m_socket.setRemoteHost(m_buffer.trimmedAddress());
         m_socket.setRemotePort(ChatProtocol::Port);
-        m_view.setStatusText(attemptStatus(m_buffer.PCName.trimmed()));
+        m_view.setStatusText(attemptStatus(m_buffer.trimmedName()));
         m_view.setJoinEnabled(false);
         ConnectError = VBFalse;
         ConnectDone = VBFalse;

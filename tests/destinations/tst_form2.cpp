@@ -8,6 +8,7 @@
 
 #include "support/captureserver.h"
 #include "support/fakes.h"
+#include "support/records.h"
 #include "support/silentlistener.h"
 
 #include <QAction>
@@ -31,14 +32,6 @@ namespace {
 
 const QString File = QStringLiteral("PCIP.dat");
 
-PCIPRecord record(VBBoolean tryConnect, const QString &name, const QString &address)
-{
-    PCIPRecord r;
-    r.TryConnect = tryConnect;
-    r.setName(name);
-    r.setAddress(address);
-    return r;
-}
 
 QByteArray fileBytes()
 {
@@ -174,8 +167,8 @@ void tst_Form2::addRoundTrip()
         QVERIFY(w.Option1->isChecked());
     });
     QCOMPARE(fileBytes(),
-             record(VBTrue, QStringLiteral("本社"), QStringLiteral("127.0.0.1e2")).toBytes()
-                 + record(VBFalse, QStringLiteral("abcdefghijklmnopqrst"), QStringLiteral("127.0.0.2"))
+             destination(VBTrue, QStringLiteral("本社"), QStringLiteral("127.0.0.1e2")).toBytes()
+                 + destination(VBFalse, QStringLiteral("abcdefghijklmnopqrst"), QStringLiteral("127.0.0.2"))
                        .toBytes());
     QCOMPARE(m_editor->SelectedRow, qint16(0));
     withEditor([](Form2Window &w) {
@@ -185,8 +178,8 @@ void tst_Form2::addRoundTrip()
 
 void tst_Form2::rowClickModifyRoundTrip()
 {
-    QVERIFY(PCIPFile::rewrite(File, {record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1")),
-                                     record(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"))}));
+    QVERIFY(PCIPFile::rewrite(File, {destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1")),
+                                     destination(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"))}));
     withEditor([this](Form2Window &w) {
         clickRow(w, 2);
         QCOMPARE(m_editor->SelectedRow, qint16(2));
@@ -204,15 +197,15 @@ void tst_Form2::rowClickModifyRoundTrip()
         QCOMPARE(row(w, 2), (QStringList{"する", "支社", "127.0.0.1E2"})); // no lower-casing
     });
     QCOMPARE(fileBytes(),
-             record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1")).toBytes()
-                 + record(VBTrue, QStringLiteral("支社"), QStringLiteral("127.0.0.1E2")).toBytes());
+             destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1")).toBytes()
+                 + destination(VBTrue, QStringLiteral("支社"), QStringLiteral("127.0.0.1E2")).toBytes());
 }
 
 void tst_Form2::deleteMiddleRowAndCancel()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = record(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    const PCIPRecord c = record(VBTrue, QStringLiteral("c"), QStringLiteral("127.0.0.3"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord b = destination(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    const PCIPRecord c = destination(VBTrue, QStringLiteral("c"), QStringLiteral("127.0.0.3"));
     QVERIFY(PCIPFile::rewrite(File, {a, b, c}));
     m_box.answer = MessageBox::Answer::Cancel;
     withEditor([](Form2Window &w) {
@@ -246,7 +239,7 @@ void tst_Form2::deleteMiddleRowAndCancel()
 
 void tst_Form2::modifyAndDeleteNeedAClickedRow()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
     QVERIFY(PCIPFile::rewrite(File, {a, a}));
     withEditor([](Form2Window &w) {
         type(w, QStringLiteral("x"), {"1", "2", "3", "4"});
@@ -265,7 +258,7 @@ void tst_Form2::modifyAndDeleteNeedAClickedRow()
 
 void tst_Form2::rejectionInModifyModeKeepsMode()
 {
-    QVERIFY(PCIPFile::rewrite(File, {record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"))}));
+    QVERIFY(PCIPFile::rewrite(File, {destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"))}));
     const QByteArray before = fileBytes();
     withEditor([this](Form2Window &w) {
         clickRow(w, 1);
@@ -284,8 +277,8 @@ void tst_Form2::rejectionInModifyModeKeepsMode()
 
 void tst_Form2::selectedRowSurvivesReopen()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = record(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
     QVERIFY(PCIPFile::rewrite(File, {a, b}));
     withEditor([](Form2Window &w) { clickRow(w, 2); });
     QCOMPARE(m_editor->SelectedRow, qint16(2));
@@ -299,7 +292,7 @@ void tst_Form2::selectedRowSurvivesReopen()
 
 void tst_Form2::selectedRowPastTheEndDoesNothing()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
     QVERIFY(PCIPFile::rewrite(File, {a, a, a}));
     withEditor([](Form2Window &w) { clickRow(w, 3); });
     QVERIFY(PCIPFile::rewrite(File, {a})); // the list shrank meanwhile
@@ -314,8 +307,8 @@ void tst_Form2::selectedRowPastTheEndDoesNothing()
 
 void tst_Form2::oddFlagAndShortAddressRows()
 {
-    const PCIPRecord odd = record(1, QStringLiteral("odd"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord shortAddress = record(VBTrue, QStringLiteral("s"), QStringLiteral("host"));
+    const PCIPRecord odd = destination(1, QStringLiteral("odd"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord shortAddress = destination(VBTrue, QStringLiteral("s"), QStringLiteral("host"));
     QVERIFY(PCIPFile::rewrite(File, {odd, shortAddress}));
     withEditor([](Form2Window &w) {
         QCOMPARE(row(w, 1), (QStringList{"しない", "odd", "127.0.0.1"}));
@@ -374,7 +367,7 @@ void tst_Form2::unreadableFileIsReported()
 
 void tst_Form2::failingWriteKeepsTheFile()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
     QVERIFY(PCIPFile::rewrite(File, {a, a}));
     const QByteArray before = fileBytes();
     rlimit saved{};
@@ -419,8 +412,8 @@ void tst_Form2::editorDuringAWaitingWalk()
     QVERIFY(silent.listen("127.0.0.90", 5001));
     CaptureServer live;
     QVERIFY(live.listen(QStringLiteral("127.0.0.91"), 5001));
-    const PCIPRecord first = record(VBTrue, QStringLiteral("silent"), QStringLiteral("127.0.0.90"));
-    const PCIPRecord second = record(VBTrue, QStringLiteral("live"), QStringLiteral("127.0.0.91"));
+    const PCIPRecord first = destination(VBTrue, QStringLiteral("silent"), QStringLiteral("127.0.0.90"));
+    const PCIPRecord second = destination(VBTrue, QStringLiteral("live"), QStringLiteral("127.0.0.91"));
     QVERIFY(PCIPFile::rewrite(File, {first, second}));
 
     FakeClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 0)));

@@ -1,5 +1,7 @@
 #include "destinations/pcipfile.h"
 
+#include "support/records.h"
+
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -9,14 +11,6 @@
 
 namespace {
 
-PCIPRecord record(VBBoolean tryConnect, const QString &name, const QString &address)
-{
-    PCIPRecord r;
-    r.TryConnect = tryConnect;
-    r.setName(name);
-    r.setAddress(address);
-    return r;
-}
 
 QByteArray readBytes(const QString &path)
 {
@@ -77,6 +71,7 @@ private slots:
     void appendFailureReported();
     void unopenableFileReported();
     void readAllLeavesLastRecordInBuffer();
+    void trimmingTakesOnlySpaces();
 
 private:
     QString path() const { return m_dir->filePath(QStringLiteral("PCIP.dat")); }
@@ -122,7 +117,7 @@ void tst_PCIPFile::recordBytes()
     QFETCH(QString, name);
     QFETCH(QString, address);
     QFETCH(QByteArray, bytes);
-    QVERIFY(PCIPFile::appendTo(path(), record(VBBoolean(tryConnect), name, address)));
+    QVERIFY(PCIPFile::appendTo(path(), destination(VBBoolean(tryConnect), name, address)));
     QCOMPARE(readBytes(path()), bytes);
     QCOMPARE(bytes.size(), PCIPRecord::Length);
 }
@@ -144,7 +139,7 @@ void tst_PCIPFile::fieldsReadBack()
 {
     QFETCH(QString, name);
     QFETCH(QString, expected);
-    QVERIFY(PCIPFile::appendTo(path(), record(VBTrue, name, QStringLiteral("127.0.0.1"))));
+    QVERIFY(PCIPFile::appendTo(path(), destination(VBTrue, name, QStringLiteral("127.0.0.1"))));
     PCIPRecord buffer;
     QList<PCIPRecord> records;
     QVERIFY(PCIPFile::readAll(path(), buffer, records));
@@ -166,14 +161,14 @@ void tst_PCIPFile::missingFileReadsEmptyAndIsCreated()
 
 void tst_PCIPFile::partialRecordIgnoredAndOverwrittenByAppend()
 {
-    const PCIPRecord first = record(VBTrue, QStringLiteral("one"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord first = destination(VBTrue, QStringLiteral("one"), QStringLiteral("127.0.0.1"));
     writeBytes(path(), first.toBytes() + QByteArray("XYZ"));
     PCIPFile file(path());
     QVERIFY(file.open());
     QCOMPARE(file.count(), 1);
     file.close();
 
-    const PCIPRecord second = record(VBFalse, QStringLiteral("two"), QStringLiteral("127.0.0.2"));
+    const PCIPRecord second = destination(VBFalse, QStringLiteral("two"), QStringLiteral("127.0.0.2"));
     QVERIFY(PCIPFile::appendTo(path(), second));
     QCOMPARE(readBytes(path()), first.toBytes() + second.toBytes());
     QCOMPARE(QFileInfo(path()).size(), 74);
@@ -181,9 +176,9 @@ void tst_PCIPFile::partialRecordIgnoredAndOverwrittenByAppend()
 
 void tst_PCIPFile::overwriteKeepsLength()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = record(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    const PCIPRecord c = record(VBFalse, QStringLiteral("c"), QStringLiteral("127.0.0.3"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    const PCIPRecord c = destination(VBFalse, QStringLiteral("c"), QStringLiteral("127.0.0.3"));
     QVERIFY(PCIPFile::rewrite(path(), {a, b}));
     QVERIFY(PCIPFile::overwrite(path(), 2, c));
     QCOMPARE(readBytes(path()), a.toBytes() + c.toBytes());
@@ -194,8 +189,8 @@ void tst_PCIPFile::overwriteKeepsLength()
 
 void tst_PCIPFile::readerKeepsItsSnapshotAcrossWrites()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = record(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
     QVERIFY(PCIPFile::rewrite(path(), {a, b}));
     PCIPFile walk(path());
     QVERIFY(walk.open());
@@ -211,7 +206,7 @@ void tst_PCIPFile::readerKeepsItsSnapshotAcrossWrites()
 
 void tst_PCIPFile::rewriteDeletingTheOnlyEntry()
 {
-    QVERIFY(PCIPFile::appendTo(path(), record(VBTrue, QStringLiteral("a"), QStringLiteral("1.2.3.4"))));
+    QVERIFY(PCIPFile::appendTo(path(), destination(VBTrue, QStringLiteral("a"), QStringLiteral("1.2.3.4"))));
     QVERIFY(PCIPFile::rewrite(path(), {}));
     QVERIFY(QFile::exists(path()));
     QCOMPARE(QFileInfo(path()).size(), 0);
@@ -220,7 +215,7 @@ void tst_PCIPFile::rewriteDeletingTheOnlyEntry()
 
 void tst_PCIPFile::countCappedAtMaximum()
 {
-    const PCIPRecord r = record(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord r = destination(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
     writeBytes(path(), r.toBytes().repeated(PCIPFile::MaxRecords + 1) + "xx");
     PCIPFile file(path());
     QVERIFY(file.open());
@@ -235,7 +230,7 @@ void tst_PCIPFile::countCappedAtMaximum()
 
 void tst_PCIPFile::rewriteFailureKeepsOldFile()
 {
-    const PCIPRecord r = record(VBTrue, QStringLiteral("keep"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord r = destination(VBTrue, QStringLiteral("keep"), QStringLiteral("127.0.0.1"));
     QVERIFY(PCIPFile::rewrite(path(), {r, r}));
     const QByteArray before = readBytes(path());
     QString error;
@@ -250,7 +245,7 @@ void tst_PCIPFile::rewriteFailureKeepsOldFile()
 
 void tst_PCIPFile::appendFailureReported()
 {
-    const PCIPRecord r = record(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord r = destination(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
     QVERIFY(PCIPFile::appendTo(path(), r));
     QString error;
     {
@@ -280,8 +275,8 @@ void tst_PCIPFile::unopenableFileReported()
 
 void tst_PCIPFile::readAllLeavesLastRecordInBuffer()
 {
-    const PCIPRecord a = record(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = record(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
+    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
+    const PCIPRecord b = destination(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
     QVERIFY(PCIPFile::rewrite(path(), {a, b}));
     PCIPRecord buffer;
     QList<PCIPRecord> records;
@@ -290,6 +285,14 @@ void tst_PCIPFile::readAllLeavesLastRecordInBuffer()
     QCOMPARE(buffer.PCName, b.PCName);
     QCOMPARE(buffer.TryConnect, VBFalse);
     QCOMPARE(records[0].TryConnect, VBTrue);
+}
+
+void tst_PCIPFile::trimmingTakesOnlySpaces()
+{
+    const PCIPRecord r = destination(VBTrue, QStringLiteral(" \u3000本社\t "),
+                                     QStringLiteral(" 127.0.0.1"));
+    QCOMPARE(r.trimmedName(), QStringLiteral("\u3000本社\t"));
+    QCOMPARE(r.trimmedAddress(), QStringLiteral(" 127.0.0.1"));
 }
 
 QTEST_GUILESS_MAIN(tst_PCIPFile)

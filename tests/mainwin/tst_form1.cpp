@@ -8,6 +8,7 @@
 
 #include "support/captureserver.h"
 #include "support/fakes.h"
+#include "support/records.h"
 #include "support/silentlistener.h"
 
 #include <QAction>
@@ -28,14 +29,6 @@ namespace {
 
 constexpr quint16 Port = 5001;
 
-PCIPRecord destination(VBBoolean tryConnect, const QString &name, const QString &address)
-{
-    PCIPRecord r;
-    r.TryConnect = tryConnect;
-    r.setName(name);
-    r.setAddress(address);
-    return r;
-}
 
 } // namespace
 
