@@ -66,7 +66,20 @@ foreach(page IN LISTS PAGES)
         message(FATAL_ERROR "${page}: the page must declare charset=utf-8")
     endif()
     string(REPLACE "charset=utf-8" "charset=Shift_JIS" html "${html}")
-    write_cp932("${page}" "${html}")
+    # Viewers built on wxHTML (xchm) break lines only at white space, and
+    # Japanese text has none: give them a place after each comma and stop.
+    string(FIND "${html}" "<body>" body_at)
+    if(body_at LESS 0)
+        message(FATAL_ERROR "${page}: no <body>")
+    endif()
+    string(SUBSTRING "${html}" 0 ${body_at} head)
+    string(SUBSTRING "${html}" ${body_at} -1 body)
+    string(REPLACE "、" "、\n" body "${body}")
+    string(REPLACE "。" "。\n" body "${body}")
+    # Shift_JIS decoders read bytes 5C and 7E as yen sign and overline.
+    string(REPLACE "\\" "&#92;" body "${body}")
+    string(REPLACE "~" "&#126;" body "${body}")
+    write_cp932("${page}" "${head}${body}")
 
     html_escape(name "${title}")
     string(APPEND toc "<LI><OBJECT type=\"text/sitemap\">
@@ -115,8 +128,7 @@ foreach(entry IN LISTS sorted)
         list(GET parts 0 file)
         list(GET parts 1 title)
         html_escape(title "${title}")
-        string(APPEND index "<param name=\"Name\" value=\"${title}\">
-<param name=\"Local\" value=\"${file}\">
+        string(APPEND index "<param name=\"Local\" value=\"${file}\">
 ")
     endforeach()
     string(APPEND index "</OBJECT>
@@ -137,6 +149,7 @@ Compatibility=1.1 or later
 Compiled file=help.chm
 Contents file=toc.hhc
 Index file=index.hhk
+Binary Index=No
 Default topic=${default_topic}
 Display compile progress=No
 Full-text search=No
