@@ -126,7 +126,8 @@ set(CPACK_DEBIAN_LINTRA_PACKAGE_NAME lintra)
 # The window needs a platform plugin (only recommended by Qt's GUI library)
 # and a font with Japanese glyphs.
 set(CPACK_DEBIAN_LINTRA_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-cjk | fonts-ipafont-gothic")
-set(CPACK_DEBIAN_LINTRA_PACKAGE_RECOMMENDS "xchm, qt6-translations-l10n")
+# The help menu hands the help file to xdg-open, which finds xchm.
+set(CPACK_DEBIAN_LINTRA_PACKAGE_RECOMMENDS "xchm, xdg-utils, qt6-translations-l10n")
 set(CPACK_DEBIAN_LINTRA_DESCRIPTION "text chat client for Harrox servers on the office network
 Lintra is a desktop text chat client for a local office network, with a
 Japanese user interface. It connects to a Harrox chat server, joins under
