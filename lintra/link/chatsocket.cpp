@@ -3,6 +3,14 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 
+#include <sys/ioctl.h>
+
+namespace {
+
+constexpr int MaxDrainRounds = 64;
+
+} // namespace
+
 ChatSocket::ChatSocket(QObject *parent) : QObject(parent)
 {
     m_socket.setParent(this);
@@ -55,9 +63,24 @@ void ChatSocket::send(const QString &text)
     m_socket.write(Cp932::encode(text));
 }
 
+bool ChatSocket::moreBytesArrived() const
+{
+    int pending = 0;
+    const qintptr fd = m_socket.socketDescriptor();
+    return fd >= 0 && ::ioctl(int(fd), FIONREAD, &pending) == 0 && pending > 0;
+}
+
 void ChatSocket::onReadyRead()
 {
-    const QString text = m_decoder.decode(m_socket.readAll());
+    // A large reply reaches us in several TCP segments. What has already
+    // arrived behind the first one is taken along at once (never waiting),
+    // so that one reply is one data event as far as the network allows.
+    QByteArray bytes = m_socket.readAll();
+    for (int round = 0; round < MaxDrainRounds && moreBytesArrived()
+                        && m_socket.waitForReadyRead(0);
+         ++round)
+        bytes += m_socket.readAll();
+    const QString text = m_decoder.decode(bytes);
     // A lone lead byte waits for the rest of its character.
     if (!text.isEmpty())
         emit dataArrival(text);

@@ -37,6 +37,8 @@ signals:
 
 private:
     void onReadyRead();
+    // Bytes wait in the kernel beyond what the socket has read so far.
+    bool moreBytesArrived() const;
     void onError(QAbstractSocket::SocketError code);
 
     QTcpSocket m_socket;
