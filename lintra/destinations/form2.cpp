@@ -188,14 +188,15 @@ void Form2::Command1_Click()
 
 bool Form2::selectedRowIsValid() const
 {
-    // A row number kept from an earlier opening may lie past the end of a
-    // list that has become shorter since.
+    // 0 (no row clicked yet) and -1 (after a modify or delete) select
+    // nothing; a row number kept from an earlier opening may also lie past
+    // the end of a list that has become shorter since.
     return SelectedRow >= 1 && SelectedRow <= m_window->ListView1->topLevelItemCount();
 }
 
 void Form2::Command3_Click()
 {
-    if (SelectedRow == 0 || SelectedRow == -1 || !selectedRowIsValid())
+    if (!selectedRowIsValid())
         return;
     if (!TextCheck())
         return;
@@ -218,7 +219,7 @@ void Form2::Command3_Click()
 
 void Form2::Command2_Click()
 {
-    if (SelectedRow == 0 || SelectedRow == -1 || !selectedRowIsValid())
+    if (!selectedRowIsValid())
         return;
     if (m_messageBox.exclamation(DeleteQuestion, Lintra, MessageBox::Buttons::OkCancel)
         != MessageBox::Answer::Ok)

@@ -121,6 +121,9 @@ void form1::createControls()
     Label3 = label("Label3", QStringLiteral("文字サイズ(pt)"), Combo3);
     Label4 = label("Label4", QStringLiteral("表示行数(行)"), Combo4);
 
+    m_controls = {Label1, Label2, Label3, Label4,   Text1,  Text2,   Text3,
+                  Text4,  Command1, Command2, Command3, Combo3, Combo4};
+
     m_statusText = new QLabel(this);
     m_statusText->setObjectName(QStringLiteral("SB"));
     m_statusText->setAccessibleName(QStringLiteral("状態"));
@@ -183,14 +186,6 @@ void form1::Form_Load()
         Combo4->addItem(QString::number(10 * n));
     Combo4->setEditText(QStringLiteral("10"));
     set333[0]->setChecked(true);
-}
-
-QWidget *form1::control(DisplayLayout::Control c) const
-{
-    QWidget *const controls[DisplayLayout::ControlCount] = {
-        Label1, Label2, Label3, Label4, Text1,    Text2,    Text3,
-        Text4,  Command1, Command2, Command3, Combo3, Combo4};
-    return controls[c];
 }
 
 int form1::checkedDisplaySize() const

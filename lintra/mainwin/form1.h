@@ -70,7 +70,7 @@ private:
     void createMenus();
     void Form_Load();
     void applyGeometry();
-    QWidget *control(DisplayLayout::Control c) const;
+    QWidget *control(DisplayLayout::Control c) const { return m_controls[c]; }
     int checkedDisplaySize() const;
 
     // DisplayLayout::Metrics, read from the real controls in their new font.
@@ -105,6 +105,7 @@ private:
     QLabel *Label3 = nullptr;
     QLabel *Label4 = nullptr;
     QLabel *m_statusText = nullptr;  // the one pane of SB
+    std::array<QWidget *, DisplayLayout::ControlCount> m_controls{}; // by layout index
 
     QList<QAction *> f11;
     QList<QAction *> set11;

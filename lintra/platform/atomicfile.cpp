@@ -57,21 +57,20 @@ bool writeFileAtomically(const QString &path, QByteArrayView bytes, QString *err
         return fail(error, path);
     struct stat old {};
     const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : newFileMode();
-    const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes.data(), bytes.size())
-                         && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        errno = written ? errno : savedErrno;
+    // On any failure the reason is kept before the temporary file goes.
+    auto discard = [&] {
         fail(error, path);
         ::unlink(temporary.constData());
         return false;
+    };
+    if (::fchmod(fd, mode) != 0 || !writeAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
+        const int reason = errno;
+        ::close(fd);
+        errno = reason;
+        return discard();
     }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        fail(error, path);
-        ::unlink(temporary.constData());
-        return false;
-    }
+    if (::close(fd) != 0 || ::rename(temporary.constData(), target.constData()) != 0)
+        return discard();
     // The rename itself must reach the disk too.
     const int dirFd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY);
     if (dirFd >= 0) {

@@ -22,7 +22,7 @@ struct EraClock::Icu
     std::unique_ptr<icu::DateFormatSymbols> symbols;
 };
 
-EraClock::EraClock() : m_icu(new Icu)
+EraClock::EraClock() : m_icu(std::make_unique<Icu>())
 {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Locale locale("ja_JP@calendar=japanese");
@@ -34,10 +34,7 @@ EraClock::EraClock() : m_icu(new Icu)
         qWarning("ICU Japanese calendar unavailable: %s", u_errorName(status));
 }
 
-EraClock::~EraClock()
-{
-    delete m_icu;
-}
+EraClock::~EraClock() = default;
 
 QString EraClock::format(const QDateTime &time) const
 {
