@@ -10,7 +10,7 @@
 #include "mainwin/form1.h"
 #include "platform/clock.h"
 #include "../tests/support/fakes.h"
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include "../tests/support/silentlistener.h"
 

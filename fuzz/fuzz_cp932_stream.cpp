@@ -1,6 +1,6 @@
 // Feeds the streaming decoder the input in pieces chosen by the input's first
 // bytes; where the rest is text the encoder wrote, it must come back whole.
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Divides arbitrary bytes as a reply: the parts must put the text back together.
-#include "link/chatprotocol.h"
-#include "platform/cp932.h"
+#include "wire/chatprotocol.h"
+#include "wire/cp932.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -39,7 +39,7 @@ QByteArray ChatRoom::reply(int lines) const
     const QByteArray members = m_members.render();
     const QByteArray conversation = m_conversation.recent(lines);
     QByteArray text;
-    text.reserve(members.size() + Request::ReplySeparator.size() + conversation.size());
-    text.append(members).append(Request::ReplySeparator).append(conversation);
+    text.reserve(members.size() + ChatProtocol::Bytes::ReplySeparator.size() + conversation.size());
+    text.append(members).append(ChatProtocol::Bytes::ReplySeparator).append(conversation);
     return text;
 }

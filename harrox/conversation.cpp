@@ -1,7 +1,7 @@
 #include "conversation.h"
 
 #include "memberlist.h"
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include <algorithm>
 

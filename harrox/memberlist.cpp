@@ -1,6 +1,6 @@
 #include "memberlist.h"
 
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 namespace {
 constexpr QByteArrayView LineEnd = "\r\n";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wire/chatprotocol.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -10,18 +12,9 @@ struct Request
 {
     enum class Verb { Join, Message, Refresh };
 
-    // The count clients ask for when the combo box holds no number, and the
-    // most lines a reply carries (the server keeps as many in memory).
-    static constexpr int DefaultLineCount = 10;
-    static constexpr int MaxLineCount = 1000;
-
-    // The wire texts, as bytes: the splitter works on the raw stream.
-    static constexpr QByteArrayView JoinText = "CanEnter?";
-    static constexpr QByteArrayView MessageText = "NormalTel";
-    static constexpr QByteArrayView RefreshText = "/Reflesh/";
-    static constexpr QByteArrayView AddressSeparator = "/*/~";
-    static constexpr QByteArrayView LineCountSeparator = "/**/";
-    static constexpr QByteArrayView ReplySeparator = "/*/";
+    // The server keeps as many lines in memory as a reply can carry.
+    static constexpr int DefaultLineCount = ChatProtocol::DefaultLineCount;
+    static constexpr int MaxLineCount = ChatProtocol::MaxLineCount;
 
     Verb verb = Verb::Refresh;
     QByteArray payload;   // user name or message
@@ -29,8 +22,7 @@ struct Request
     QByteArray lineCount; // the combo box text
 
     // Digits only, at most MaxLineCount; anything else is DefaultLineCount.
-    int lines() const { return linesFrom(lineCount); }
-    static int linesFrom(QByteArrayView text);
+    int lines() const { return ChatProtocol::lineCountFrom(lineCount); }
 
     QString text() const;
     // False when the payload holds bytes that are not CP932.

@@ -1,6 +1,6 @@
 #include "requestsplitter.h"
 
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include <algorithm>
 #include <array>
@@ -52,7 +52,7 @@ RequestSplitter::Status RequestSplitter::split(Request *request, bool final)
 
     const QByteArrayView buffer(m_buffer);
     qsizetype separator = verb.length;
-    while ((separator = buffer.indexOf(Request::LineCountSeparator, separator)) >= 0) {
+    while ((separator = buffer.indexOf(ChatProtocol::Bytes::LineCountSeparator, separator)) >= 0) {
         if (separatorsEndAt(separator, verb.length))
             break;
         ++separator;
@@ -66,12 +66,12 @@ RequestSplitter::Status RequestSplitter::split(Request *request, bool final)
     // Walk on to the next verb; a later separator group before it means the
     // earlier one was part of the payload.
     qsizetype end = -1;
-    qsizetype pos = separator + Request::LineCountSeparator.size();
+    qsizetype pos = separator + ChatProtocol::Bytes::LineCountSeparator.size();
     while (pos < buffer.size()) {
-        if (buffer.sliced(pos).startsWith(Request::LineCountSeparator)
+        if (buffer.sliced(pos).startsWith(ChatProtocol::Bytes::LineCountSeparator)
             && separatorsEndAt(pos, verb.length)) {
             separator = pos;
-            pos += Request::LineCountSeparator.size();
+            pos += ChatProtocol::Bytes::LineCountSeparator.size();
             continue;
         }
         const VerbMatch following = verbAt(pos);
@@ -85,7 +85,7 @@ RequestSplitter::Status RequestSplitter::split(Request *request, bool final)
     if (end < 0) {
         if (m_buffer.size() > MaxRequestBytes)
             return Status::Oversized;
-        if (!final && digitsThenPartialVerb(separator + Request::LineCountSeparator.size()))
+        if (!final && digitsThenPartialVerb(separator + ChatProtocol::Bytes::LineCountSeparator.size()))
             return Status::NeedMore;
         end = m_buffer.size();
         m_countMayContinue = true;
@@ -114,15 +114,15 @@ RequestSplitter::VerbMatch RequestSplitter::verbAt(qsizetype pos) const
 bool RequestSplitter::separatorsEndAt(qsizetype countSeparator, qsizetype payloadStart) const
 {
     const qsizetype floor = std::max(
-        payloadStart, countSeparator - MaxAddressBytes - Request::AddressSeparator.size());
+        payloadStart, countSeparator - MaxAddressBytes - ChatProtocol::Bytes::AddressSeparator.size());
     qsizetype slash = countSeparator - 1;
     while (slash >= floor && m_buffer[slash] != '/')
         --slash;
     // The last "/" before the address is the third byte of "/*/~".
     const qsizetype start = slash - 2;
     return start >= payloadStart
-           && start + Request::AddressSeparator.size() <= countSeparator
-           && QByteArrayView(m_buffer).sliced(start).startsWith(Request::AddressSeparator);
+           && start + ChatProtocol::Bytes::AddressSeparator.size() <= countSeparator
+           && QByteArrayView(m_buffer).sliced(start).startsWith(ChatProtocol::Bytes::AddressSeparator);
 }
 
 bool RequestSplitter::digitsThenPartialVerb(qsizetype from) const
@@ -152,8 +152,8 @@ void RequestSplitter::take(Request *request, Request::Verb verb, qsizetype paylo
 {
     const QByteArrayView buffer(m_buffer);
     const qsizetype addressSeparator = buffer.lastIndexOf('/', countSeparator - 1) - 2;
-    const qsizetype addressStart = addressSeparator + Request::AddressSeparator.size();
-    const qsizetype countStart = countSeparator + Request::LineCountSeparator.size();
+    const qsizetype addressStart = addressSeparator + ChatProtocol::Bytes::AddressSeparator.size();
+    const qsizetype countStart = countSeparator + ChatProtocol::Bytes::LineCountSeparator.size();
 
     request->verb = verb;
     request->payload = buffer.sliced(payloadStart, addressSeparator - payloadStart).toByteArray();

@@ -1,6 +1,6 @@
 #include "destinations/pciprecord.h"
 
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include <QtEndian>
 

@@ -1,7 +1,7 @@
 #include "link/chatlink.h"
 
 #include "destinations/pcipfile.h"
-#include "link/chatprotocol.h"
+#include "wire/chatprotocol.h"
 #include "link/chatview.h"
 #include "platform/clock.h"
 #include "platform/messagebox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "chatroom.h"
 
-#include "link/chatprotocol.h"
-#include "platform/cp932.h"
+#include "wire/chatprotocol.h"
+#include "wire/cp932.h"
 
 #include <QTest>
 

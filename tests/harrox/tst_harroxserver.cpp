@@ -1,5 +1,5 @@
-#include "link/chatprotocol.h"
-#include "platform/cp932.h"
+#include "wire/chatprotocol.h"
+#include "wire/cp932.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "requestsplitter.h"
 
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include <QTest>
 
@@ -260,7 +260,7 @@ void TestRequestSplitter::lineCount()
 {
     QFETCH(QByteArray, text);
     QFETCH(int, lines);
-    QCOMPARE(Request::linesFrom(text), lines);
+    QCOMPARE(ChatProtocol::lineCountFrom(text), lines);
 }
 
 void TestRequestSplitter::encodingCheck()

@@ -4,7 +4,7 @@
 #include "app/module1.h"
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include "support/captureserver.h"
 #include "support/fakes.h"

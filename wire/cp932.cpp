@@ -1,4 +1,4 @@
-#include "platform/cp932.h"
+#include "wire/cp932.h"
 
 #include <unicode/ucnv.h>
 

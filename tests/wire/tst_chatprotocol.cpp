@@ -1,4 +1,4 @@
-#include "link/chatprotocol.h"
+#include "wire/chatprotocol.h"
 
 #include <QTest>
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -22,6 +23,26 @@ inline constexpr QStringView AddressSeparator = u"/*/~";
 inline constexpr QStringView LineCountSeparator = u"/**/";
 inline constexpr QStringView ReplySeparator = u"/*/";
 inline constexpr quint16 Port = 5001;
+
+// The same texts as bytes, for the server's splitter that works on the raw
+// CP932 stream (all of them are ASCII, so both forms are one text).
+namespace Bytes {
+inline constexpr QByteArrayView JoinVerb = "CanEnter?";
+inline constexpr QByteArrayView MessageVerb = "NormalTel";
+inline constexpr QByteArrayView RefreshVerb = "/Reflesh/";
+inline constexpr QByteArrayView AddressSeparator = "/*/~";
+inline constexpr QByteArrayView LineCountSeparator = "/**/";
+inline constexpr QByteArrayView ReplySeparator = "/*/";
+} // namespace Bytes
+
+// The count a server uses when the line-count text holds no number, and the
+// most lines a reply carries.
+inline constexpr int DefaultLineCount = 10;
+inline constexpr int MaxLineCount = 1000;
+
+// The line count of a request: digits only, at most MaxLineCount; anything
+// else is DefaultLineCount.
+int lineCountFrom(QByteArrayView text);
 
 QString composeRequest(QStringView verb, QStringView payload, QStringView clientAddress,
                        QStringView lineCount);
