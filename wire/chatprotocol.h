@@ -12,8 +12,11 @@
 //           | "/Reflesh/" (payload: empty)
 //   reply   = left "/*/" right     divided at the FIRST "/*/" only
 //
-// Nothing is escaped, trimmed or validated, and there is no framing: each
-// data event is taken to hold exactly one reply.
+// Nothing is escaped, trimmed or validated, and there is no framing. A
+// reply is taken as whole once the connection has been quiet for
+// ReplyQuietMs: a LAN cuts a long reply into segments, and a busy one was
+// seen to hold them up to 100 ms apart. A server therefore leaves at least
+// ReplyGapMs between two replies to one client.
 namespace ChatProtocol {
 
 inline constexpr QStringView JoinVerb = u"CanEnter?";
@@ -23,6 +26,8 @@ inline constexpr QStringView AddressSeparator = u"/*/~";
 inline constexpr QStringView LineCountSeparator = u"/**/";
 inline constexpr QStringView ReplySeparator = u"/*/";
 inline constexpr quint16 Port = 5001;
+inline constexpr int ReplyQuietMs = 150;
+inline constexpr int ReplyGapMs = 2 * ReplyQuietMs;
 
 // The same texts as bytes, for the server's splitter that works on the raw
 // CP932 stream (all of them are ASCII, so both forms are one text).

@@ -168,7 +168,17 @@ QByteArray encode(QStringView text)
             ucnv_setFallback(converter.get(), true);
             ucnv_setSubstChars(converter.get(), "?", 1, &error);
         }
-        const QStringView run = text.sliced(i, end - i);
+        // Windows' best fit also maps these three Latin-1 signs to their
+        // full-width forms; ICU's table has no fallback for them.
+        QString latinSigns;
+        QStringView run = text.sliced(i, end - i);
+        if (run.contains(u'\u00A2') || run.contains(u'\u00A3') || run.contains(u'\u00AC')) {
+            latinSigns = run.toString();
+            latinSigns.replace(u'\u00A2', u'\uFFE0');
+            latinSigns.replace(u'\u00A3', u'\uFFE1');
+            latinSigns.replace(u'\u00AC', u'\uFFE2');
+            run = latinSigns;
+        }
         const qsizetype at = out.size();
         out.resize(at + UCNV_GET_MAX_BYTES_FOR_STRING(run.size(), 2));
         UErrorCode error = U_ZERO_ERROR;

@@ -13,7 +13,8 @@ LintraApplication::LintraApplication(int &argc, char **argv) : QApplication(argc
 {
     setApplicationName(Identity::applicationName());
     setApplicationVersion(Identity::version());
-    setApplicationDisplayName(Identity::applicationName());
+    // No display name: the window system would add it to every title, and
+    // the titles must read exactly as the windows set them.
     setDesktopFileName(QStringLiteral("lintra"));
     // One icon for every window: 32 px as drawn, the large one for docks.
     QIcon icon(QStringLiteral(":/icons/lintra-32.png"));

@@ -26,7 +26,6 @@ QString attemptStatus(const QString &name)
     return QStringLiteral("「Harrox」") + name + QStringLiteral("に接続中");
 }
 
-
 } // namespace
 
 ChatLink::ChatLink(ChatView &view, MessageBox &messageBox, const Clock &clock, PCIPRecord &buffer,
@@ -108,8 +107,10 @@ void ChatLink::ServerConnect()
             return; // the window is gone: touch nothing of it
         if (result == WaitResult::Connected) {
             // A server that closed at once must not leave a live send button.
-            if (LinkUp)
+            if (LinkUp) {
                 m_view.setSendEnabled(true);
+                m_view.focusMessage();
+            }
             break;
         }
     }
@@ -234,6 +235,10 @@ void ChatLink::WSock_DataArrival(const QString &text)
 {
     const ChatProtocol::ReplyParts parts = ChatProtocol::divideReply(text);
     m_view.showReply(parts.left, parts.right);
+    if (parts.right != m_conversation) {
+        m_conversation = parts.right;
+        m_view.notifyUnread();
+    }
 }
 
 void ChatLink::WSock_Close()

@@ -53,8 +53,6 @@ public:
     qint16 RefreshSeconds = 0;
     QDateTime LastRefresh;
 
-    ChatSocket &socket() { return m_socket; }
-
 private:
     enum class WaitResult { Connected, TimedOut, Aborted };
 
@@ -79,4 +77,5 @@ private:
     bool m_walking = false;
     bool m_closing = false;
     QEventLoop *m_wait = nullptr;
+    QString m_conversation; // as last shown, to tell a change
 };

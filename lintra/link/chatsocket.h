@@ -2,21 +2,29 @@
 
 #include "wire/cp932.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <optional>
 
 // The main window's socket, WSock: an asynchronous TCP client with the four
 // events the chat link handles. Text goes out and comes in as code page 932.
 // Closing it ourselves raises no event, and a send on a socket that is not
 // connected does nothing: the close or error event that follows tells the
-// window.
+// window. A network delivers a long reply in pieces, so the data event comes
+// once the connection has been quiet for the reply's quiet window: the
+// window then shows whole replies, never fragments.
 class ChatSocket : public QObject
 {
     Q_OBJECT
 
 public:
     explicit ChatSocket(QObject *parent = nullptr);
+    // Closes without an event: the link that owns it is going away.
+    ~ChatSocket() override { close(); }
 
     void close();
     void setRemoteHost(const QString &host) { m_remoteHost = host; }
@@ -27,22 +35,31 @@ public:
     QString requestError() const { return m_requestError; }
     QString localAddress() const;
     void send(const QString &text);
-    bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    // Dotted IPv4 with each group read as decimal, so that "010" is ten as
+    // the user meant it; nothing else is an address here.
+    static std::optional<quint32> parseAddress(QStringView text);
 
 signals:
     void connected();                     // WSock_Connect
-    void dataArrival(const QString &text); // WSock_DataArrival: all received since the last one
+    void dataArrival(const QString &text); // WSock_DataArrival: one whole reply
     void closed();                        // WSock_Close: the server closed the connection
     void error(const QString &description); // WSock_Error
 
 private:
     void onReadyRead();
+    void onQuiet();
+    void deliver();
+    void reportClosed();
     // Bytes wait in the kernel beyond what the socket has read so far.
     bool moreBytesArrived() const;
     void onError(QAbstractSocket::SocketError code);
 
     QTcpSocket m_socket;
     Cp932Decoder m_decoder;
+    QByteArray m_gathered;      // the reply so far
+    QTimer m_quiet;             // fires once the connection has been quiet
+    QElapsedTimer m_gathering;  // since the reply's first byte
     QString m_remoteHost;
     quint16 m_remotePort = 0;
     QString m_requestError;

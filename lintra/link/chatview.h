@@ -24,5 +24,10 @@ public:
 
     // Replaces the content of Text4, then of Text3.
     virtual void showReply(const QString &left, const QString &right) = 0;
+    // The conversation changed: a window in the background asks for the
+    // user's attention.
+    virtual void notifyUnread() = 0;
+    // After a join the cursor waits in Text2 for the first line.
+    virtual void focusMessage() = 0;
     virtual void closeWindow() = 0;
 };

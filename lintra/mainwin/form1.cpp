@@ -4,8 +4,10 @@
 #include "app/module1.h"
 #include "destinations/form2.h"
 #include "platform/shellopen.h"
+#include "mainwin/statusline.h"
 #include "platform/twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -85,7 +87,8 @@ void form1::createControls()
         auto *b = new QPushButton(caption, client);
         b->setObjectName(QLatin1String(name));
         b->setAccessibleName(caption);
-        b->setAutoDefault(false);
+        // Enter on the focused button presses it, as Space does.
+        b->setAutoDefault(true);
         return b;
     };
     auto area = [client](const char *name, const QString &accessibleName) {
@@ -124,10 +127,7 @@ void form1::createControls()
     m_controls = {Label1, Label2, Label3, Label4,   Text1,  Text2,   Text3,
                   Text4,  Command1, Command2, Command3, Combo3, Combo4};
 
-    m_statusText = new QLabel(this);
-    m_statusText->setObjectName(QStringLiteral("SB"));
-    m_statusText->setAccessibleName(QStringLiteral("状態"));
-    m_statusText->setTextFormat(Qt::PlainText);
+    m_statusText = new StatusLine(this);
     statusBar()->addWidget(m_statusText, 1);
     statusBar()->setSizeGripEnabled(true);
 
@@ -332,7 +332,7 @@ QString form1::lineCountText() const
 
 void form1::setStatusText(const QString &text)
 {
-    m_statusText->setText(text);
+    m_statusText->setStatus(text);
     emit statusTextChanged(text);
 }
 
@@ -368,6 +368,18 @@ void form1::showReply(const QString &left, const QString &right)
     // first would only lay the documents out twice.
     Text4->setPlainText(withLineBreaks(left));
     Text3->setPlainText(withLineBreaks(right));
+}
+
+void form1::notifyUnread()
+{
+    // The title stays as it is; the window system flashes the entry.
+    if (!isActiveWindow())
+        QApplication::alert(this);
+}
+
+void form1::focusMessage()
+{
+    Text2->setFocus();
 }
 
 void form1::closeEvent(QCloseEvent *event)

@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class StatusLine;
 class Form2;
 class ShellOpen;
 struct Module1;
@@ -29,7 +30,6 @@ class form1 : public QMainWindow, public ChatView, private DisplayLayout::Metric
 public:
     // Where the last layout pass ended; tests and the benchmark read it.
     DisplayLayout::Reached lastPass() const { return m_lastPass; }
-    const DisplayLayout::Geometry &geometryTwips() const { return m_geometry; }
     // The layout pass, run on every resize and display-size pick.
     void Form_Resize();
 
@@ -54,6 +54,8 @@ public:
     void setMessageEnabled(bool on) override;
     void setRefreshChecked(int index) override;
     void showReply(const QString &left, const QString &right) override;
+    void notifyUnread() override;
+    void focusMessage() override;
     void closeWindow() override { close(); }
 
 signals:
@@ -104,7 +106,7 @@ private:
     QLabel *Label2 = nullptr;
     QLabel *Label3 = nullptr;
     QLabel *Label4 = nullptr;
-    QLabel *m_statusText = nullptr;  // the one pane of SB
+    StatusLine *m_statusText = nullptr; // the one pane of SB
     std::array<QWidget *, DisplayLayout::ControlCount> m_controls{}; // by layout index
 
     QList<QAction *> f11;

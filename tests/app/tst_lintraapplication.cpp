@@ -42,6 +42,11 @@ void tst_LintraApplication::identity()
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Lintra"));
     QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("2.00.0043"));
     QCOMPARE(Identity::description(), QStringLiteral("HarroxとLintraのセットで動作する文字通信ソフト"));
+    // No display name of its own, which the window system would add to
+    // every title: the name shown follows the application name.
+    QCoreApplication::setApplicationName(QStringLiteral("other"));
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("other"));
+    QCoreApplication::setApplicationName(Identity::applicationName());
 }
 
 void tst_LintraApplication::escapedExceptionIsShownAndTheProgramGoesOn()

@@ -117,9 +117,9 @@ void tst_DisplayLayout::guardAAtEquality()
     L::Geometry g = L::designGeometry();
     // Label1 360 + 500 + Command1's designed 972.
     const L::Window narrow{1832, 6000, 1832, 300};
-    QCOMPARE(L::run(g, narrow, 18, 0, FakeMetrics()), L::Reached::GuardA);
+    QCOMPARE(L::run(g, narrow, 9, 2, FakeMetrics()), L::Reached::GuardA);
     // The name row and the message-row label took the new font; the rest not.
-    QCOMPARE(g[L::Label2].fontPoints, 18);
+    QCOMPARE(g[L::Label2].fontPoints, 9);
     QCOMPARE(g[L::Text2].fontPoints, 0);
     QCOMPARE(rect(g[L::Text2]), rect(L::designGeometry()[L::Text2]));
 
