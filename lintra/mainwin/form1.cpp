@@ -34,12 +34,12 @@ const QStringList TextSizes = {QStringLiteral("9"),  QStringLiteral("10"), QStri
                                QStringLiteral("22")};
 constexpr int LineCountSteps = 5;
 
-// Every line end of a reply shows as a line break.
+// Every line end of a reply shows as one line break: the text area breaks
+// at a lone CR or LF by itself, so only the pair needs joining.
 QString withLineBreaks(const QString &text)
 {
     QString result = text;
     result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    result.replace(u'\r', u'\n');
     return result;
 }
 

@@ -81,9 +81,13 @@ private:
     float lineBoxHeight(DisplayLayout::Control box, int points) const override;
     float comboHeight(DisplayLayout::Control combo, int points) const override;
     QWidget *withFont(DisplayLayout::Control c, int points) const;
+    // 全体の表示を変える: 0 大きい, 1 中くらい, 2 小さい; sets DisplayFontSize and lays out.
     void set222_Click(int index);
+    // 接続先を設定する: opens the destination editor, modal.
     void set11_Click(int index);
+    // ヘルプ menu: 0 opens the about window, 1 the main window's help file.
     void h11_Click(int index);
+    // A text size picked in Combo3 applies to Text3 and Text4 only.
     void Combo3_Click();
 
     Module1 &m_module;
