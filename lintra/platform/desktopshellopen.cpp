@@ -10,8 +10,7 @@ namespace {
 
 // What the packages recommend and scripts/setup installs.
 const char ViewerMissing[] = "ヘルプを開けませんでした。\n"
-                             "ヘルプを読むには、ヘルプビューアー xchm と xdg-utils を"
-                             "インストールしてください。\n"
+                             "ヘルプを読むには xchm と xdg-utils をインストールしてください。\n"
                              "例: sudo apt-get install xchm xdg-utils";
 
 } // namespace
