@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/identity.h"
 #include "app/lintraapplication.h"
 #include "app/module1.h"
 #include "destinations/form2.h"
@@ -8,12 +9,30 @@
 #include "platform/desktopshellopen.h"
 #include "platform/widgetmessagebox.h"
 
+#include <QDir>
 #include <QFont>
+#include <QStandardPaths>
 #include <QTimer>
 
 namespace {
 
 constexpr int DefaultPointSize = 9; // the text-size list starts at "9"
+
+// The desktop entry passes it: a menu starts the program in the home folder,
+// where PCIP.dat does not belong. A start from a shell keeps its folder.
+constexpr QLatin1String DataFolderOption("--data-folder");
+
+// Works in $XDG_DATA_HOME/lintra (~/.local/share/lintra), made on first use.
+void enterDataFolder(MessageBox &box)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                           + QStringLiteral("/lintra");
+    if (!QDir().mkpath(folder) || !QDir::setCurrent(folder))
+        box.exclamation(QStringLiteral("作業フォルダー %1 を作れませんでした。"
+                                       "現在のフォルダー %2 で続けます。")
+                            .arg(folder, QDir::currentPath()),
+                        Identity::applicationName());
+}
 
 } // namespace
 
@@ -27,8 +46,10 @@ int runLintra(int &argc, char **argv, const std::function<void()> &whenShown)
 
     WidgetMessageBox messageBox;
     SystemClock clock;
-    DesktopShellOpen shell;
+    DesktopShellOpen shell(messageBox);
     app.setMessageBox(&messageBox);
+    if (QCoreApplication::arguments().contains(DataFolderOption))
+        enterDataFolder(messageBox);
 
     Module1 module;
     Form2 editor(module, messageBox, shell);

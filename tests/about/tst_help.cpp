@@ -1,160 +1,69 @@
-// The about window and the help menu items of both windows.
+// The about window, the help items of both windows, and a help open that fails.
 #include "about/frmabout.h"
-#include "app/lintraapplication.h"
 #include "app/module1.h"
 #include "destinations/form2.h"
 #include "destinations/form2window.h"
 #include "mainwin/form1.h"
+#include "platform/desktopshellopen.h"
 
 #include "support/fakes.h"
 
-#include <QAction>
-#include <QLabel>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 class tst_Help : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void cleanup();
-    void aboutTexts();
-    void aboutClosesWithEnterEscAndCloseBox_data();
-    void aboutClosesWithEnterEscAndCloseBox();
-    void aboutMenuNeverCallsTheShell();
-    void helpFilesFromTheProgramDirectory();
+    void cleanup() { QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()); }
 
-private:
-    // Runs actions on the next about window that opens.
-    void onAbout(const std::function<void(frmAbout &)> &actions);
-    QAction *menuItem(QWidget *window, const QString &caption);
+    void aboutAndHelpFromTheProgramDirectory()
+    {
+        QDir::setCurrent(QDir::rootPath()); // help is looked for beside the program, not here
+        RecordingMessageBox box;
+        RecordingShellOpen shell;
+        FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0))};
+        Module1 module;
+        Form2 editor(module, box, shell);
+        form1 window(module, box, clock, shell);
+        window.setDestinationEditor(&editor);
+        const QList<QAction *> menus = window.menuBar()->actions(); // 終了, 設定, ヘルプ
+        const QList<QAction *> h11 = menus[2]->menu()->actions();   // バージョン情報, ヘルプ
+        for (const auto key : {Qt::Key_Return, Qt::Key_Escape}) {   // built afresh each time
+            QStringList about;
+            QTimer::singleShot(0, this, [&] {
+                auto *w = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
+                QVERIFY(w && !w->parentWidget() && !w->picIcon->pixmap().isNull());
+                about << w->windowTitle() << w->lblTitle->text() << w->lblVersion->text();
+                QTest::keyClick(w, key);
+            });
+            h11[0]->trigger(); // returns once the window has closed, without the shell
+            QCOMPARE(about, (QStringList{"Lintraのﾊﾞｰｼﾞｮﾝ情報", "Lintra", "ﾊﾞｰｼﾞｮﾝ 2.0.43"}));
+        }
+        h11[1]->trigger();
+        h11[1]->trigger();
+        connect(&editor, &Form2::opened, this, [](Form2Window *w) {
+            QTimer::singleShot(0, w, [w] { w->h11->trigger(), w->close(); });
+        });
+        menus[1]->menu()->actions()[0]->trigger(); // 接続先を設定する
+        const QString main = QCoreApplication::applicationDirPath() + "/Duvetta.chm";
+        QCOMPARE(shell.opened, (QStringList{main, main, QFileInfo(main).path() + "/ドゥヴェッタ.chm"}));
+    }
 
-    RecordingMessageBox m_box;
-    RecordingShellOpen m_shell;
-    FakeClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0))};
+    void failedOpenSaysWhatToInstall()
+    {
+        RecordingMessageBox box;
+        const QString path = "/opt/ドゥヴェッタ.chm";
+        // The viewer starts once, then no more.
+        DesktopShellOpen shell(box, [&, n = 0](const QUrl &u) mutable { return u.toLocalFile() == path && !n++; });
+        shell.open(path);
+        QVERIFY(box.shown.isEmpty());
+        shell.open(path);
+        QCOMPARE(box.shown.value(0).title, "Lintra");
+        QVERIFY(box.shown.value(0).text.contains("xchm と xdg-utils"));
+    }
 };
 
-void tst_Help::cleanup()
-{
-    m_shell.opened.clear();
-    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
-}
-
-void tst_Help::onAbout(const std::function<void(frmAbout &)> &actions)
-{
-    QTimer::singleShot(0, this, [actions] {
-        auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
-        QVERIFY(about);
-        QVERIFY(QTest::qWaitForWindowExposed(about));
-        actions(*about);
-    });
-}
-
-QAction *tst_Help::menuItem(QWidget *window, const QString &caption)
-{
-    // The items, not the menus' own titles ("ヘルプ" is both).
-    for (QAction *a : window->findChildren<QMenuBar *>().first()->findChildren<QAction *>())
-        if (a->text() == caption && !a->menu())
-            return a;
-    qFatal("no menu item %s", qPrintable(caption));
-}
-
-void tst_Help::aboutTexts()
-{
-    for (int opening = 0; opening < 2; ++opening) {
-        QString caption, title, version;
-        bool hasIcon = false;
-        onAbout([&](frmAbout &about) {
-            caption = about.windowTitle();
-            title = about.lblTitle->text();
-            version = about.lblVersion->text();
-            hasIcon = !about.picIcon->pixmap().isNull();
-            QVERIFY(!about.parentWidget());
-            QVERIFY(about.isModal());
-            QTest::mouseClick(about.cmdOK, Qt::LeftButton);
-        });
-        frmAbout::showModal();
-        QCOMPARE(caption, QStringLiteral("Lintraのﾊﾞｰｼﾞｮﾝ情報"));
-        QCOMPARE(title, QStringLiteral("Lintra"));
-        QCOMPARE(version, QStringLiteral("ﾊﾞｰｼﾞｮﾝ 2.0.43"));
-        QVERIFY(hasIcon);
-    }
-}
-
-void tst_Help::aboutClosesWithEnterEscAndCloseBox_data()
-{
-    QTest::addColumn<int>("how");
-    QTest::newRow("Enter") << 0;
-    QTest::newRow("Esc") << 1;
-    QTest::newRow("close box") << 2;
-}
-
-void tst_Help::aboutClosesWithEnterEscAndCloseBox()
-{
-    QFETCH(int, how);
-    onAbout([how](frmAbout &about) {
-        if (how == 0)
-            QTest::keyClick(&about, Qt::Key_Return);
-        else if (how == 1)
-            QTest::keyClick(&about, Qt::Key_Escape);
-        else
-            about.close();
-    });
-    frmAbout::showModal(); // returns only once the window has closed
-}
-
-void tst_Help::aboutMenuNeverCallsTheShell()
-{
-    Module1 module;
-    form1 window(module, m_box, m_clock, m_shell);
-    window.show();
-    onAbout([](frmAbout &about) { about.close(); });
-    menuItem(&window, QStringLiteral("バージョン情報"))->trigger();
-    QVERIFY(m_shell.opened.isEmpty());
-    window.close();
-}
-
-void tst_Help::helpFilesFromTheProgramDirectory()
-{
-    // Started from another working directory, both windows still look in
-    // the program's own directory, each for its own file, every time.
-    QTemporaryDir elsewhere;
-    const QString oldDir = QDir::currentPath();
-    QDir::setCurrent(elsewhere.path());
-    const QDir programDir(QCoreApplication::applicationDirPath());
-
-    Module1 module;
-    Form2 editor(module, m_box, m_shell);
-    form1 window(module, m_box, m_clock, m_shell);
-    window.setDestinationEditor(&editor);
-    window.show();
-    menuItem(&window, QStringLiteral("ヘルプ"))->trigger();
-    menuItem(&window, QStringLiteral("ヘルプ"))->trigger();
-    connect(&editor, &Form2::opened, this, [](Form2Window *w) {
-        QTimer::singleShot(0, w, [w] {
-            w->h11->trigger();
-            w->close();
-        });
-    });
-    menuItem(&window, QStringLiteral("接続先を設定する"))->trigger();
-    window.close();
-    QDir::setCurrent(oldDir);
-
-    const QString main = QDir::toNativeSeparators(programDir.filePath(QStringLiteral("Duvetta.chm")));
-    const QString editorHelp =
-        QDir::toNativeSeparators(programDir.filePath(QStringLiteral("ドゥヴェッタ.chm")));
-    QCOMPARE(m_shell.opened, (QStringList{main, main, editorHelp}));
-}
-
-int main(int argc, char *argv[])
-{
-    LintraApplication app(argc, argv);
-    tst_Help test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(tst_Help)
 #include "tst_help.moc"
