@@ -4,8 +4,10 @@
 #include "app/lintraapplication.h"
 #include "app/module1.h"
 #include "destinations/form2.h"
+#include "destinations/form2window.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
+#include "platform/desktopinputmode.h"
 #include "platform/desktopshellopen.h"
 #include "platform/widgetmessagebox.h"
 
@@ -50,11 +52,15 @@ int runLintra(int &argc, char **argv, const std::function<void()> &whenShown)
     app.setMessageBox(&messageBox);
     if (QCoreApplication::arguments().contains(DataFolderOption))
         enterDataFolder(messageBox);
+    DesktopInputMode inputMode;
 
     Module1 module;
     Form2 editor(module, messageBox, shell);
     form1 window(module, messageBox, clock, shell);
     window.setDestinationEditor(&editor);
+    window.setInputMode(inputMode);
+    QObject::connect(&editor, &Form2::opened, &editor,
+                     [&inputMode](Form2Window *w) { w->setInputMode(inputMode); });
     window.show();
     if (whenShown)
         QTimer::singleShot(0, &window, whenShown);

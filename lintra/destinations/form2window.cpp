@@ -1,5 +1,6 @@
 #include "destinations/form2window.h"
 
+#include "platform/inputmodefocus.h"
 #include "platform/twips.h"
 
 #include <QGroupBox>
@@ -132,6 +133,14 @@ Form2Window::Form2Window(QWidget *parent) : QDialog(parent)
                         Frame1, Command2, ListView1, Frame3, Frame4, Option2, Frame2, Frame5};
     for (size_t k = 1; k < std::size(order); ++k)
         setTabOrder(order[k - 1], order[k]);
+}
+
+void Form2Window::setInputMode(InputMode &inputMode)
+{
+    new InputModeFocus(Text1, inputMode, InputMode::Mode::Hiragana);
+    for (QLineEdit *group : {Text2, Text3, Text4, Text5})
+        new InputModeFocus(group, inputMode, InputMode::Mode::Off);
+    inputMode.request(InputMode::Mode::Hiragana);
 }
 
 void Form2Window::place(QWidget *control, double left, double top, double width, double height)

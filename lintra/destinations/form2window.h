@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class InputMode;
 class QAction;
 class QGroupBox;
 class QLineEdit;
@@ -22,6 +23,9 @@ public:
     // Places a control at a design rectangle in twips, relative to its parent.
     void place(QWidget *control, double left, double top, double width, double height);
     double dpi() const { return logicalDpiY(); }
+    // Asks for hiragana now, as the editor opens, and whenever the name box
+    // takes the focus; the group boxes ask for the input method off.
+    void setInputMode(InputMode &inputMode);
 
     QGroupBox *Frame1 = nullptr;      // 接続先の名前
     QGroupBox *Frame2 = nullptr;      // IPｱﾄﾞﾚｽ

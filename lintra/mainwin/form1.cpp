@@ -3,6 +3,7 @@
 #include "about/frmabout.h"
 #include "app/module1.h"
 #include "destinations/form2.h"
+#include "platform/inputmodefocus.h"
 #include "platform/shellopen.h"
 #include "mainwin/statusline.h"
 #include "platform/twips.h"
@@ -70,6 +71,11 @@ form1::form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellO
 }
 
 form1::~form1() = default;
+
+void form1::setInputMode(InputMode &inputMode)
+{
+    new InputModeFocus(Text2, inputMode, InputMode::Mode::Hiragana);
+}
 
 void form1::createControls()
 {

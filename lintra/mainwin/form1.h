@@ -18,6 +18,7 @@ class QPlainTextEdit;
 class QPushButton;
 class StatusLine;
 class Form2;
+class InputMode;
 class ShellOpen;
 struct Module1;
 
@@ -40,6 +41,8 @@ public:
     ChatLink &link() { return m_link; }
     // The destination editor that 接続先を設定する opens.
     void setDestinationEditor(Form2 *editor) { m_editor = editor; }
+    // From now on Text2 asks for hiragana each time it takes the focus.
+    void setInputMode(InputMode &inputMode);
 
     // ChatView
     QString nameText() const override;
