@@ -1,7 +1,8 @@
 // The client's speed goals, each beside its baseline in the same run:
 //  1. CPU during the wait on a silent destination, next to a spin wait;
-//  2. a refresh round trip through the window against harrox, next to a bare
-//     socket round trip of the same bytes plus setPlainText of the same text;
+//  2. a refresh round trip through the window against harrox, next to the
+//     reply's quiet window plus a bare socket round trip of the same bytes
+//     plus setPlainText of the same text;
 //  3. start of the program to the main window shown, next to a minimal window.
 // Everything runs on loopback addresses of this machine.
 #include "app/module1.h"
@@ -10,6 +11,7 @@
 #include "mainwin/form1.h"
 #include "platform/clock.h"
 #include "../tests/support/fakes.h"
+#include "wire/chatprotocol.h"
 #include "wire/cp932.h"
 
 #include "../tests/support/silentlistener.h"
@@ -185,6 +187,10 @@ void refreshRoundTrip(const QString &harroxPath)
         constexpr int Rounds = 40;
         std::vector<double> ours, bare, setText;
         for (int round = 0; round < Rounds; ++round) {
+            // A server leaves a gap between two replies to one client.
+            QElapsedTimer gap;
+            gap.start();
+            waitUntil([&] { return gap.elapsed() > ChatProtocol::ReplyGapMs; });
             text3->clear();
             // Paint what is pending now, so that neither side pays for it.
             QCoreApplication::sendPostedEvents();
@@ -223,10 +229,12 @@ void refreshRoundTrip(const QString &harroxPath)
             setText.push_back(t.nsecsElapsed() / 1e3);
         }
         const double baseline = median(bare) + median(setText);
-        std::printf("refresh round trip, %4d lines: ours %.0f us; bare socket %.0f us + "
-                    "setPlainText %.0f us = %.0f us; ratio %.2f (goal <= 1.5)\n",
-                    lines, median(ours), median(bare), median(setText), baseline,
-                    median(ours) / baseline);
+        const double quietUs = ChatProtocol::ReplyQuietMs * 1e3;
+        std::printf("refresh round trip, %4d lines: ours %.0f us; quiet window %.0f us + "
+                    "bare socket %.0f us + setPlainText %.0f us; beyond the quiet window "
+                    "%.2f x bare + setPlainText (goal <= 1.5)\n",
+                    lines, median(ours), quietUs, median(bare), median(setText),
+                    (median(ours) - quietUs) / baseline);
     }
     window.close();
     harrox.terminate();

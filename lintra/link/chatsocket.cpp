@@ -25,6 +25,7 @@ ChatSocket::ChatSocket(QObject *parent) : QObject(parent)
     m_socket.setParent(this);
     m_quiet.setParent(this);
     m_quiet.setSingleShot(true);
+    m_quiet.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
     m_quiet.setInterval(ChatProtocol::ReplyQuietMs);
     connect(&m_quiet, &QTimer::timeout, this, &ChatSocket::onQuiet);
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
