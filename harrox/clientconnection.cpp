@@ -124,10 +124,12 @@ void ClientConnection::answer(const Request &request)
         qInfo("%s: join as %s (claims %s)", qUtf8Printable(m_peer),
               qUtf8Printable(quoted(request.text())),
               qUtf8Printable(QString::fromLatin1(request.address)));
+        emit roomChanged();
         break;
     case ChatRoom::Effect::Renamed:
         qInfo("%s: rename %s to %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(oldName)),
               qUtf8Printable(quoted(request.text())));
+        emit roomChanged();
         break;
     case ChatRoom::Effect::Posting:
         // After a close nothing is answered, but the message is still kept.
@@ -142,7 +144,7 @@ void ClientConnection::answer(const Request &request)
     case ChatRoom::Effect::Answered:
         break;
     }
-    writeReply(outcome.reply);
+    wantReply(request.lines());
 }
 
 void ClientConnection::messageStored(bool ok, const QString &error)
@@ -152,21 +154,29 @@ void ClientConnection::messageStored(bool ok, const QString &error)
     if (!m_awaitingStore)
         return;
     m_awaitingStore = false;
-    writeReply(m_room.reply(m_postedLines));
+    wantReply(m_postedLines);
     queueWork();
 }
 
-void ClientConnection::writeReply(const QByteArray &reply)
+void ClientConnection::wantReply(int lines)
+{
+    if (!m_ended && m_socket->state() == QAbstractSocket::ConnectedState)
+        emit replyWanted(m_id, lines, m_room.members().contains(m_id));
+}
+
+qint64 ClientConnection::writeReply(int lines)
 {
     if (m_ended || m_socket->state() != QAbstractSocket::ConnectedState)
-        return;
-    // One write a reply: the client takes each data event as one reply.
+        return 0;
+    // Rendered now: a reply that waited shows the room as it is.
+    const QByteArray reply = m_room.reply(lines);
     m_socket->write(reply);
     m_socket->flush();
     if (m_socket->bytesToWrite() > MaxUnsentBytes) {
         drop(QStringLiteral("not reading its replies (%1 bytes unsent)")
                  .arg(m_socket->bytesToWrite()));
     }
+    return reply.size();
 }
 
 void ClientConnection::requestTimedOut()
@@ -222,9 +232,11 @@ void ClientConnection::end()
     m_requestTimer.stop();
     m_splitter.clear();
     const QString name = m_room.members().nameOf(m_id);
-    if (m_room.leave(m_id))
+    if (m_room.leave(m_id)) {
         qInfo("%s: leave %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(name)));
-    else
+        emit roomChanged();
+    } else {
         qInfo("%s: closed without joining", qUtf8Printable(m_peer));
+    }
     emit finished(m_id);
 }

@@ -10,8 +10,8 @@
 class ChatRoom;
 class QTcpSocket;
 
-// One client: cuts its byte stream into requests, answers each with one
-// write, and drops it when it misbehaves. While its message is being stored
+// One client: cuts its byte stream into requests, has each answered by a
+// paced reply, and drops it when it misbehaves. While its message is being stored
 // it reads nothing more, so its replies keep their order. Its work per event-loop turn is
 // bounded, so a flooding client cannot starve the others.
 class ClientConnection : public QObject
@@ -40,18 +40,24 @@ public:
 
     // The message it posted is stored (or not): reply and go on.
     void messageStored(bool ok, const QString &error);
+    // Writes the reply now; returns its bytes.
+    qint64 writeReply(int lines);
 
 signals:
     // Store this message, then call messageStored().
     void posting(quint64 id, const StoredMessage &message);
     // The connection is over; it has left the room.
     void finished(quint64 id);
+    // Answer it with a reply of so many lines, as soon as its pace allows.
+    void replyWanted(quint64 id, int lines, bool joined);
+    // It joined, renamed itself or left.
+    void roomChanged();
 
 private:
     void work();
     void queueWork();
     void answer(const Request &request);
-    void writeReply(const QByteArray &reply);
+    void wantReply(int lines);
     void requestTimedOut();
     void peerClosed();
     void drop(const QString &why);

@@ -18,6 +18,11 @@ HarroxServer::HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWr
     , m_options(options)
     , m_room(room)
     , m_writer(writer)
+    , m_pacer({options.replyGapMs(), options.pushBytesPerSecond(), options.live()},
+              [this](quint64 id, int lines) {
+                  ClientConnection *connection = m_connections.value(id);
+                  return connection ? connection->writeReply(lines) : 0;
+              })
 {
     m_server.setMaxPendingConnections(PendingConnections);
     connect(&m_server, &QTcpServer::newConnection, this, &HarroxServer::acceptPending);
@@ -53,6 +58,8 @@ void HarroxServer::acceptPending()
         m_connections.insert(id, connection);
         connect(connection, &ClientConnection::finished, this, &HarroxServer::forget);
         connect(connection, &ClientConnection::posting, &m_writer, &StoreWriter::write);
+        connect(connection, &ClientConnection::replyWanted, &m_pacer, &ReplyPacer::request);
+        connect(connection, &ClientConnection::roomChanged, &m_pacer, &ReplyPacer::roomChanged);
         qInfo("%s: connected (%lld clients)", qUtf8Printable(peer),
               qlonglong(m_connections.size()));
     }
@@ -60,6 +67,7 @@ void HarroxServer::acceptPending()
 
 void HarroxServer::forget(quint64 id)
 {
+    m_pacer.remove(id);
     if (ClientConnection *connection = m_connections.take(id))
         connection->deleteLater();
 }
@@ -68,8 +76,10 @@ void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,
                             const QString &error)
 {
     // Stored messages arrive in the order they were posted.
-    if (ok)
+    if (ok) {
         m_room.addStored(message);
+        m_pacer.roomChanged();
+    }
     if (ClientConnection *connection = m_connections.value(id))
         connection->messageStored(ok, error);
     else if (!ok)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "replypacer.h"
 #include "serveroptions.h"
 
 #include <QHash>
@@ -13,7 +14,8 @@ struct StoredMessage;
 
 // Accepts connections for the room: only from allowed networks and only up
 // to the client limit; each accepted one becomes a ClientConnection. Posted
-// messages go to the writer and join the conversation once stored.
+// messages go to the writer and join the conversation once stored. Every
+// reply goes out through the pacer.
 class HarroxServer : public QObject
 {
     Q_OBJECT
@@ -38,5 +40,6 @@ private:
     StoreWriter &m_writer;
     QTcpServer m_server;
     QHash<quint64, ClientConnection *> m_connections;
+    ReplyPacer m_pacer;
     quint64 m_nextId = 1;
 };

@@ -89,6 +89,11 @@ int main(int argc, char *argv[])
           qUtf8Printable(ServerOptions::versionText()),
           qUtf8Printable(server.address().toString()), unsigned(server.port()),
           qUtf8Printable(databasePath), qlonglong(conversation.lineCount()));
+    if (options.live())
+        qInfo("live delivery: pushes within %lld KiB/s, replies at least %d ms apart",
+              qlonglong(options.pushBytesPerSecond() / ServerOptions::KiB), options.replyGapMs());
+    else
+        qInfo("live delivery off (--no-live), replies at least %d ms apart", options.replyGapMs());
 
     const int status = QCoreApplication::exec();
     stopWriter();

@@ -6,6 +6,8 @@
 namespace {
 constexpr int MaxPort = 65535;
 constexpr int MaxRequestTimeoutMs = 3600 * 1000;
+constexpr int MaxReplyGapMs = 10 * 1000;
+constexpr qint64 MaxPushKibPerSecond = 1024 * 1024 * 1024;
 } // namespace
 
 ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
@@ -43,7 +45,23 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
                        "(default %1).")
             .arg(DefaultRequestTimeoutMs),
         QStringLiteral("ms"));
-    parser.addOptions({help, version, listen, port, db, allow, maxClients, requestTimeout});
+    const QCommandLineOption noLive(
+        QStringLiteral("no-live"),
+        QStringLiteral("Answer requests only; do not send each joined client the conversation "
+                       "when it changes."));
+    const QCommandLineOption pushRate(
+        QStringLiteral("push-rate"),
+        QStringLiteral("KiB per second that live delivery may send in all (default %1).")
+            .arg(m_pushKibPerSecond),
+        QStringLiteral("kib"));
+    const QCommandLineOption replyGap(
+        QStringLiteral("reply-gap"),
+        QStringLiteral("Least milliseconds between two replies to one client (default %1; "
+                       "less lets a client take two replies as one).")
+            .arg(ChatProtocol::ReplyGapMs),
+        QStringLiteral("ms"));
+    parser.addOptions({help, version, listen, port, db, allow, maxClients, requestTimeout,
+                       noLive, pushRate, replyGap});
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
@@ -90,6 +108,17 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         m_requestTimeoutMs = parser.value(requestTimeout).toInt(&ok);
         if (!ok || m_requestTimeoutMs < 1 || m_requestTimeoutMs > MaxRequestTimeoutMs)
             return fail(QStringLiteral("not a timeout: %1").arg(parser.value(requestTimeout)));
+    }
+    m_live = !parser.isSet(noLive);
+    if (parser.isSet(pushRate)) {
+        m_pushKibPerSecond = parser.value(pushRate).toLongLong(&ok);
+        if (!ok || m_pushKibPerSecond < 1 || m_pushKibPerSecond > MaxPushKibPerSecond)
+            return fail(QStringLiteral("not a push rate: %1").arg(parser.value(pushRate)));
+    }
+    if (parser.isSet(replyGap)) {
+        m_replyGapMs = parser.value(replyGap).toInt(&ok);
+        if (!ok || m_replyGapMs < 0 || m_replyGapMs > MaxReplyGapMs)
+            return fail(QStringLiteral("not a reply gap: %1").arg(parser.value(replyGap)));
     }
     return Action::Run;
 }

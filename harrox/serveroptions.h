@@ -1,6 +1,7 @@
 #pragma once
 
 #include "allowlist.h"
+#include "replypacer.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -16,6 +17,7 @@ public:
     static constexpr int DefaultMaxClients = 500;
     // How long a partly received request may wait for the rest.
     static constexpr int DefaultRequestTimeoutMs = 5000;
+    static constexpr int KiB = 1024;
 
     // arguments[0] is the program name. On ShowHelp, ShowVersion and Fail,
     // message() holds what to print.
@@ -28,6 +30,9 @@ public:
     const AllowList &allowList() const { return m_allow; }
     int maxClients() const { return m_maxClients; }
     int requestTimeoutMs() const { return m_requestTimeoutMs; }
+    bool live() const { return m_live; }
+    qint64 pushBytesPerSecond() const { return m_pushKibPerSecond * KiB; }
+    int replyGapMs() const { return m_replyGapMs; }
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -43,4 +48,7 @@ private:
     AllowList m_allow;
     int m_maxClients = DefaultMaxClients;
     int m_requestTimeoutMs = DefaultRequestTimeoutMs;
+    bool m_live = true;
+    qint64 m_pushKibPerSecond = ReplyPacer::DefaultPushBytesPerSecond / KiB;
+    int m_replyGapMs = ChatProtocol::ReplyGapMs;
 };

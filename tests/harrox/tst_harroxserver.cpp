@@ -42,7 +42,10 @@ public:
         m_process.start(QStringLiteral(HARROX_PATH),
                         QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
                                     QStringLiteral("--port"), QStringLiteral("0"),
-                                    QStringLiteral("--db"), m_database}
+                                    QStringLiteral("--db"), m_database,
+                                    // one reply per request, as these tests count them
+                                    QStringLiteral("--no-live"), QStringLiteral("--reply-gap"),
+                                    QStringLiteral("0")}
                             + extra);
         static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
         QDeadlineTimer deadline(StartTimeoutMs);

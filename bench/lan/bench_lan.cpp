@@ -1,0 +1,490 @@
+// Lintra and harrox over a shaped LAN (scripts/shaped-lan: two network
+// namespaces, veth, MTU 1500, 100 Mbit/s), each figure beside its baseline
+// from the same run:
+//  1. the gaps between the pieces of a long reply as the client's socket
+//     reads them: what the reply's quiet window must bridge;
+//  2. a refresh of 1,000 lines to both areas replaced, against the bare
+//     transfer of the same bytes plus setPlainText alone;
+//  3. a post to another client's screen with 50 joined clients;
+//  4. harrox's CPU with live delivery, 200 joined clients and one post a
+//     second, against --no-live with the same load (and with polling).
+// Needs root; harrox runs in the server namespace, and this process moves
+// into the client namespace before it makes any socket. About two minutes.
+#include "app/module1.h"
+#include "destinations/pcipfile.h"
+#include "mainwin/form1.h"
+#include "platform/clock.h"
+#include "wire/chatprotocol.h"
+#include "wire/cp932.h"
+#include "../tests/support/fakes.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const QString ServerAddress = QStringLiteral("127.77.0.2");
+constexpr int WaitMs = 60000;
+constexpr int Lines = 1000;
+constexpr int RefreshRounds = 15;
+constexpr int GapTransfers = 5;
+constexpr int LiveClients = 50;
+constexpr int LiveSamples = 15;
+constexpr int LivePostEveryMs = 700;
+constexpr int CpuClients = 200;
+constexpr int CpuSeconds = 12;
+constexpr int PollEveryMs = 11000; // "10秒で更新" sends every 11 s
+const QString Fill = QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(double(v.size()) * p))];
+}
+
+template<typename F> bool waitUntil(F done, int ms = WaitMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+void serveFor(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+bool shapedLan(const QString &action, const QString &name = {})
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(QStringLiteral(SHAPED_LAN), {action, name});
+    return p.waitForFinished() && p.exitCode() == 0;
+}
+
+// The shaped LAN for the run; removed again however the run ends normally.
+struct Lan
+{
+    explicit Lan(const QString &n) : name(n) { shapedLan(QStringLiteral("sweep")); made = shapedLan(QStringLiteral("up"), name); }
+    ~Lan()
+    {
+        if (made)
+            shapedLan(QStringLiteral("down"), name);
+    }
+    QString name;
+    bool made = false;
+};
+
+class Harrox
+{
+public:
+    Harrox(const QString &lan, const QString &db, bool live)
+    {
+        QStringList args{QStringLiteral("netns"), QStringLiteral("exec"), lan + QStringLiteral("-s"),
+                         QStringLiteral(HARROX_PATH), QStringLiteral("--listen"), ServerAddress,
+                         QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db};
+        if (!live)
+            args << QStringLiteral("--no-live");
+        m_process.start(QStringLiteral("ip"), args); // ip execs harrox: the pid is harrox's
+        QByteArray log;
+        m_up = waitUntil([&] {
+            log += m_process.readAllStandardError();
+            return log.contains("listening on") || m_process.state() == QProcess::NotRunning;
+        }) && log.contains("listening on");
+        // Its log goes nowhere from here on; reading keeps the pipe from filling.
+        QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] { m_process.readAllStandardError(); });
+    }
+    ~Harrox()
+    {
+        m_process.terminate();
+        m_process.waitForFinished();
+    }
+    bool isUp() const { return m_up; }
+    // CPU seconds of all its threads so far.
+    double cpuSeconds() const
+    {
+        double sum = 0;
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_process.processId());
+        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile f(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
+            if (f.open(QIODevice::ReadOnly))
+                sum += f.readAll().split(' ').value(0).toDouble() / 1e9;
+        }
+        return sum;
+    }
+    // User and system CPU seconds so far, in clock ticks' resolution.
+    std::pair<double, double> userSystem() const
+    {
+        QFile f(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+        const QList<QByteArray> fields = f.readAll().split(')').last().trimmed().split(' ');
+        const double tick = double(::sysconf(_SC_CLK_TCK));
+        return {fields.value(11).toDouble() / tick, fields.value(12).toDouble() / tick};
+    }
+
+private:
+    QProcess m_process;
+    bool m_up = false;
+};
+
+QByteArray request(const char *verb, const QString &payload, int lines)
+{
+    return Cp932::encode(QLatin1String(verb) + payload + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
+}
+
+// A raw client: joins (unless nameless), reads whatever comes and counts
+// the replies' bytes. One that has not joined gets no pushes.
+class Peer : public QObject
+{
+public:
+    explicit Peer(const QString &name, int lines = ChatProtocol::DefaultLineCount) : m_name(name), m_lines(lines)
+    {
+        connect(&socket, &QTcpSocket::connected, this, [this] {
+            if (!m_name.isEmpty())
+                socket.write(request("CanEnter?", m_name, m_lines));
+        });
+        connect(&socket, &QTcpSocket::readyRead, this, [this] {
+            const QByteArray more = socket.readAll();
+            received += more.size();
+            if (keep)
+                inbox += more;
+        });
+        socket.connectToHost(QHostAddress(ServerAddress), ChatProtocol::Port);
+    }
+    bool waitConnected()
+    {
+        return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; });
+    }
+    void post(const QString &text) { socket.write(request("NormalTel", text, m_lines)); socket.flush(); }
+    void refresh() { socket.write(request("/Reflesh/", QString(), m_lines)); }
+
+    QTcpSocket socket;
+    qint64 received = 0;
+    bool keep = false;
+    QByteArray inbox;
+
+private:
+    QString m_name;
+    int m_lines;
+};
+
+// Everything that arrives until the connection has been quiet for quietMs.
+QByteArray readReply(Peer &peer, int quietMs = 500)
+{
+    QByteArray whole;
+    QElapsedTimer quiet;
+    quiet.start();
+    waitUntil([&] {
+        const QByteArray more = std::exchange(peer.inbox, {});
+        if (!more.isEmpty())
+            quiet.restart();
+        whole += more;
+        return !whole.isEmpty() && quiet.elapsed() > quietMs;
+    });
+    return whole;
+}
+
+double nowUs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+// Reads replies with plain blocking reads, as fast as they come, and notes
+// the size of each read and the time since the one before.
+void segmentGaps(qsizetype replyBytes)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(ChatProtocol::Port);
+    inet_pton(AF_INET, "127.77.0.2", &to.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+        std::printf("gaps: cannot connect, skipped\n");
+        ::close(fd);
+        return;
+    }
+    std::vector<double> gaps, sizes, transfers;
+    std::vector<char> buffer(1 << 16);
+    const QByteArray refresh = request("/Reflesh/", QString(), Lines);
+    for (int k = 0; k < GapTransfers; ++k) {
+        ::usleep(ChatProtocol::ReplyGapMs * 1000);
+        if (::send(fd, refresh.constData(), size_t(refresh.size()), 0) != refresh.size())
+            break;
+        qsizetype got = 0;
+        double last = 0, first = 0;
+        while (got < replyBytes) {
+            const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+            if (n <= 0)
+                break;
+            const double t = nowUs();
+            if (got > 0)
+                gaps.push_back((t - last) / 1e3);
+            else
+                first = t;
+            last = t;
+            got += n;
+            sizes.push_back(double(n));
+        }
+        transfers.push_back((last - first) / 1e3);
+    }
+    ::close(fd);
+    std::printf("1. reply pieces on the shaped link, %d transfers of %lld bytes: %zu reads, median %.0f "
+                "bytes a read; gaps between reads median %.3f ms, 99th percentile %.3f ms, largest %.3f ms; "
+                "first to last byte %.1f ms. Quiet window %d ms = %.0f x the largest gap\n",
+                GapTransfers, qlonglong(replyBytes), sizes.size(), median(sizes), median(gaps),
+                percentile(gaps, 0.99), percentile(gaps, 1.0), median(transfers),
+                ChatProtocol::ReplyQuietMs, ChatProtocol::ReplyQuietMs / std::max(percentile(gaps, 1.0), 1e-3));
+}
+
+struct Window
+{
+    Window()
+    {
+        PCIPRecord r;
+        r.TryConnect = VBTrue;
+        r.setName(QStringLiteral("lan"));
+        r.setAddress(ServerAddress);
+        PCIPFile::rewrite(QStringLiteral("PCIP.dat"), {r});
+        form.show();
+        form.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("bench"));
+        text3 = form.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+        combo4 = form.findChild<QComboBox *>(QStringLiteral("Combo4"));
+        send = form.findChild<QPushButton *>(QStringLiteral("Command1"));
+        form.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    }
+    // Asks with lines, and waits for the reply to show.
+    bool refresh(int lines)
+    {
+        combo4->setEditText(QString::number(lines));
+        serveFor(ChatProtocol::ReplyGapMs);
+        text3->clear();
+        send->click();
+        return waitUntil([&] { return text3->document()->blockCount() >= std::min(lines, Lines); });
+    }
+
+    RecordingMessageBox box;
+    SystemClock clock;
+    RecordingShellOpen shell;
+    Module1 module;
+    form1 form{module, box, clock, shell};
+    QPlainTextEdit *text3 = nullptr;
+    QComboBox *combo4 = nullptr;
+    QPushButton *send = nullptr;
+};
+
+void refreshRoundTrip(Window &window, qsizetype replyBytes)
+{
+    Peer bare(QString(), Lines);
+    bare.waitConnected();
+    QPlainTextEdit plain; // the toolkit's own share: setPlainText alone
+    plain.setFont(window.text3->font());
+    plain.resize(window.text3->size());
+    plain.show();
+    std::vector<double> ours, transfer, setText;
+    for (int round = 0; round < RefreshRounds; ++round) {
+        serveFor(ChatProtocol::ReplyGapMs);
+        window.text3->clear();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        bool replaced = false;
+        double replacedAt = 0;
+        QElapsedTimer t;
+        const auto c = QObject::connect(window.text3, &QPlainTextEdit::textChanged, [&] {
+            replaced = window.text3->document()->blockCount() >= Lines;
+            replacedAt = double(t.nsecsElapsed()) / 1e6;
+        });
+        t.start();
+        window.send->click();
+        waitUntil([&] { return replaced; });
+        QObject::disconnect(c);
+        ours.push_back(replacedAt);
+
+        bare.received = 0;
+        t.restart();
+        bare.refresh();
+        waitUntil([&] { return bare.received >= replyBytes; });
+        transfer.push_back(double(t.nsecsElapsed()) / 1e6);
+
+        const QString shown = window.text3->toPlainText();
+        plain.clear();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        t.restart();
+        plain.setPlainText(shown);
+        setText.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    const double base = median(transfer) + median(setText);
+    const double goal = ChatProtocol::ReplyQuietMs + 1.5 * base;
+    std::printf("2. refresh of %d lines (%lld bytes) to both areas replaced, median of %d: ours %.1f ms; "
+                "bare transfer %.1f ms + setPlainText %.1f ms = %.1f ms; goal <= %d + 1.5 x %.1f = %.1f ms: %s\n",
+                Lines, qlonglong(replyBytes), RefreshRounds, median(ours), median(transfer), median(setText),
+                base, ChatProtocol::ReplyQuietMs, base, goal, median(ours) <= goal ? "met" : "NOT met");
+}
+
+void liveLatency(Window &window)
+{
+    window.refresh(ChatProtocol::DefaultLineCount); // pushes carry the latest request's count
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int k = 0; k < LiveClients - 1; ++k)
+        peers.push_back(std::make_unique<Peer>(QStringLiteral("p%1").arg(k)));
+    if (!waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); })) {
+        std::printf("3. live: the clients did not join, skipped\n");
+        return;
+    }
+    serveFor(1000);
+    std::vector<double> latency;
+    for (int k = 0; k < LiveSamples; ++k) {
+        const QString text = QStringLiteral("live %1").arg(k);
+        bool shown = false;
+        QElapsedTimer t;
+        const auto c = QObject::connect(window.text3, &QPlainTextEdit::textChanged, [&] {
+            shown = shown || window.text3->toPlainText().endsWith(text);
+        });
+        t.start();
+        peers.front()->post(text);
+        if (waitUntil([&] { return shown; }, 5000))
+            latency.push_back(double(t.nsecsElapsed()) / 1e6);
+        QObject::disconnect(c);
+        serveFor(LivePostEveryMs);
+    }
+    std::printf("3. live delivery, post to another client's screen, %d joined clients: median %.0f ms, "
+                "largest %.0f ms of %zu (goal: median < 300 ms: %s)\n",
+                LiveClients, median(latency), percentile(latency, 1.0), latency.size(),
+                median(latency) < 300 ? "met" : "NOT met");
+}
+
+// Harrox's CPU over CpuSeconds with CpuClients joined and one post a second.
+double serverCpu(const QString &lan, const QString &db, bool live, bool polling)
+{
+    Harrox harrox(lan, db, live);
+    if (!harrox.isUp())
+        return -1;
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int k = 0; k < CpuClients; ++k)
+        peers.push_back(std::make_unique<Peer>(QStringLiteral("q%1").arg(k)));
+    waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); });
+    serveFor(2000);
+    QTimer poll; // each client in turn, so that every one asks every PollEveryMs
+    int next = 0;
+    poll.setInterval(PollEveryMs / CpuClients);
+    QObject::connect(&poll, &QTimer::timeout, [&] { peers[size_t(next++ % CpuClients)]->refresh(); });
+    if (polling)
+        poll.start();
+    const double before = harrox.cpuSeconds();
+    const auto [user, system] = harrox.userSystem();
+    for (int s = 0; s < CpuSeconds; ++s) {
+        peers.front()->post(QStringLiteral("tick %1").arg(s));
+        serveFor(1000);
+    }
+    const auto [userAfter, systemAfter] = harrox.userSystem();
+    std::printf("   harrox %s%s: user %.0f ms, system %.0f ms\n", live ? "live" : "--no-live",
+                polling ? ", clients polling" : "", (userAfter - user) * 1e3, (systemAfter - system) * 1e3);
+    return harrox.cpuSeconds() - before;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures appear as they are measured
+    QApplication app(argc, argv);
+    if (::geteuid() != 0) {
+        std::printf("bench_lan needs root for the network namespaces: skipped\n");
+        return 0;
+    }
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    Lan lan(QStringLiteral("lan%1b").arg(QCoreApplication::applicationPid()));
+    if (!lan.made) {
+        std::printf("cannot make the shaped LAN (iproute2, veth, tbf): skipped\n");
+        return 0;
+    }
+    {
+        Harrox harrox(lan.name, work.filePath(QStringLiteral("a.db")), true);
+        const int fd = ::open(qPrintable(QStringLiteral("/run/netns/%1-c").arg(lan.name)), O_RDONLY | O_CLOEXEC);
+        if (!harrox.isUp() || fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
+            std::printf("cannot start harrox or enter the client namespace: skipped\n");
+            return 1;
+        }
+        ::close(fd);
+        {
+            Peer fill(QStringLiteral("fill"), 1);
+            fill.keep = true;
+            fill.waitConnected();
+            for (int k = 0; k < Lines; ++k)
+                fill.post(Fill + QString::number(k));
+            waitUntil([&] { return fill.received > 0; });
+            QByteArray reply;
+            const bool filled = waitUntil([&] {
+                serveFor(ChatProtocol::ReplyGapMs);
+                fill.socket.write(request("/Reflesh/", QString(), Lines));
+                reply = readReply(fill);
+                return reply.endsWith(Cp932::encode(Fill + QString::number(Lines - 1)));
+            });
+            if (!filled) {
+                std::printf("cannot fill the conversation: skipped\n");
+                return 1;
+            }
+        }
+        Window window;
+        if (!window.refresh(Lines)) {
+            std::printf("the window did not connect: skipped\n");
+            return 1;
+        }
+        Peer probe(QString(), Lines);
+        probe.keep = true;
+        probe.waitConnected();
+        probe.refresh();
+        const qsizetype replyBytes = readReply(probe).size();
+        probe.socket.abort();
+        segmentGaps(replyBytes);
+        refreshRoundTrip(window, replyBytes);
+        liveLatency(window);
+    }
+    const double live = serverCpu(lan.name, work.filePath(QStringLiteral("b.db")), true, false);
+    const double off = serverCpu(lan.name, work.filePath(QStringLiteral("c.db")), false, false);
+    const double polled = serverCpu(lan.name, work.filePath(QStringLiteral("d.db")), false, true);
+    std::printf("4. harrox CPU over %d s, %d joined clients, one post a second: live %.0f ms; --no-live %.0f ms "
+                "(ratio %.2f, goal <= 2: %s); --no-live with every client polling each %d s %.0f ms (ratio %.2f)\n",
+                CpuSeconds, CpuClients, live * 1e3, off * 1e3, live / off, live <= 2 * off ? "met" : "NOT met",
+                PollEveryMs / 1000, polled * 1e3, live / polled);
+    return 0;
+}

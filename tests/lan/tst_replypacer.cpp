@@ -1,0 +1,84 @@
+// Harrox's reply pacing with a stepped clock: the gap, pushes, the budget.
+#include "replypacer.h"
+
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int Gap = 300;
+constexpr qint64 ReplyBytes = 1000;
+using Sent = QList<QPair<quint64, int>>; // client, lines
+
+struct Pacer
+{
+    explicit Pacer(ReplyPacer::Settings settings)
+        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return ReplyBytes; },
+                [this] { return now; })
+    {
+    }
+    // What has gone out by t, in client order: a round promises none.
+    Sent at(qint64 t)
+    {
+        pacer.tick(now = t);
+        std::sort(sent.begin(), sent.end());
+        return std::exchange(sent, {});
+    }
+
+    qint64 now = 0;
+    Sent sent;
+    ReplyPacer pacer;
+};
+
+} // namespace
+
+class tst_ReplyPacer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void gapAndPushes();
+    void budgetSpacesPushes();
+};
+
+void tst_ReplyPacer::gapAndPushes()
+{
+    for (const bool live : {true, false}) {
+        Pacer p({Gap, ReplyPacer::DefaultPushBytesPerSecond, live});
+        p.pacer.request(1, 10, true);
+        p.pacer.request(2, 20, true);
+        p.pacer.request(3, 30, false);
+        QCOMPARE(p.at(0).size(), 3);
+        p.now = Gap / 2;
+        p.pacer.roomChanged();
+        p.pacer.roomChanged();
+        p.pacer.request(2, 25, true);
+        p.pacer.request(2, 26, true);
+        QVERIFY(p.at(Gap - 1).isEmpty());
+        // One reply answers both requests and the changes; 3 has not joined.
+        QCOMPARE(p.at(Gap), live ? (Sent{{1, 10}, {2, 26}}) : (Sent{{2, 26}}));
+        QVERIFY(p.at(5 * Gap).isEmpty());
+    }
+}
+
+void tst_ReplyPacer::budgetSpacesPushes()
+{
+    constexpr int Clients = 20;
+    Pacer p({Gap, 10 * ReplyBytes, true}); // a round of 20 replies takes 2 s
+    for (int c = 1; c <= Clients; ++c)
+        p.pacer.request(c, 10, true);
+    QCOMPARE(p.at(0).size(), Clients);
+    QCOMPARE(p.pacer.pushIntervalMs(), qint64(2000));
+    for (const qint64 t : {Gap, Gap + 2000}) {
+        p.pacer.roomChanged();
+        QVERIFY(p.at(t - 1).isEmpty());
+        QCOMPARE(p.at(t).size(), Clients);
+    }
+    for (int c = 1; c <= Clients / 2; ++c)
+        p.pacer.remove(c);
+    QCOMPARE(p.pacer.pushIntervalMs(), qint64(1000));
+}
+
+QTEST_GUILESS_MAIN(tst_ReplyPacer)
+#include "tst_replypacer.moc"
