@@ -35,15 +35,6 @@ const QStringList TextSizes = {QStringLiteral("9"),  QStringLiteral("10"), QStri
                                QStringLiteral("22")};
 constexpr int LineCountSteps = 5;
 
-// Every line end of a reply shows as one line break: the text area breaks
-// at a lone CR or LF by itself, so only the pair needs joining.
-QString withLineBreaks(const QString &text)
-{
-    QString result = text;
-    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return result;
-}
-
 } // namespace
 
 form1::form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellOpen &shell,
@@ -372,8 +363,10 @@ void form1::showReply(const QString &left, const QString &right)
 {
     // Each area's content is replaced whole, Text4 first; clearing them
     // first would only lay the documents out twice.
-    Text4->setPlainText(withLineBreaks(left));
-    Text3->setPlainText(withLineBreaks(right));
+    // Every line end (CR LF, LF or a lone CR) is one line break of the text
+    // area's own.
+    Text4->setPlainText(left);
+    Text3->setPlainText(right);
 }
 
 void form1::notifyUnread()
