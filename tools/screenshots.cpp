@@ -122,7 +122,7 @@ int main(int argc, char *argv[])
     save(window, out.filePath(QStringLiteral("short.png")));
 
     // The destination editor at the small and the large display size.
-    Form2 editor(module, box, shell);
+    Form2 editor(module, box, shell, QStringLiteral("PCIP.dat"));
     PCIPRecord second;
     second.TryConnect = VBFalse;
     second.setName(QStringLiteral("大阪支社"));

@@ -3,6 +3,7 @@
 #include "app/lintraapplication.h"
 #include "app/module1.h"
 #include "destinations/form2.h"
+#include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
 #include "platform/desktopshellopen.h"
@@ -31,7 +32,7 @@ int runLintra(int &argc, char **argv, const std::function<void()> &whenShown)
     app.setMessageBox(&messageBox);
 
     Module1 module;
-    Form2 editor(module, messageBox, shell);
+    Form2 editor(module, messageBox, shell, QString::fromLatin1(PCIPFile::DefaultName));
     form1 window(module, messageBox, clock, shell);
     window.setDestinationEditor(&editor);
     window.show();

@@ -128,7 +128,7 @@ void tst_Help::helpFilesFromTheProgramDirectory()
     const QDir programDir(QCoreApplication::applicationDirPath());
 
     Module1 module;
-    Form2 editor(module, m_box, m_shell);
+    Form2 editor(module, m_box, m_shell, QStringLiteral("PCIP.dat"));
     form1 window(module, m_box, m_clock, m_shell);
     window.setDestinationEditor(&editor);
     window.show();

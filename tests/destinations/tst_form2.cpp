@@ -1,43 +1,33 @@
 // The destination editor through its real widgets, checked byte for byte
-// against PCIP.dat, with a recording message box.
+// against its list file, with a recording message box.
 #include "app/module1.h"
 #include "destinations/form2.h"
 #include "destinations/form2window.h"
 #include "destinations/pcipfile.h"
-#include "mainwin/form1.h"
 
-#include "support/captureserver.h"
 #include "support/fakes.h"
 #include "support/records.h"
-#include "support/silentlistener.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include <csignal>
-#include <functional>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 namespace {
 
-const QString File = QStringLiteral("PCIP.dat");
-
-
-QByteArray fileBytes()
-{
-    QFile f(File);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+const QString ModifyCaption = QStringLiteral("接続先リストの修正または削除");
+const QString Rejected = QStringLiteral("接続先の名前、IPアドレスを入力しなおしてください");
+const QString WriteFailed = QStringLiteral("接続先リスト(PCIP.dat)に書き込めませんでした。変更は保存されていません。\n");
 
 void type(Form2Window &w, const QString &name, const QStringList &groups)
 {
@@ -49,17 +39,20 @@ void type(Form2Window &w, const QString &name, const QStringList &groups)
     }
 }
 
-QStringList row(Form2Window &w, int k)
-{
-    const QTreeWidgetItem *item = w.ListView1->topLevelItem(k - 1);
-    return item ? QStringList{item->text(0), item->text(1), item->text(2)} : QStringList();
-}
-
 void clickRow(Form2Window &w, int k)
 {
-    QTreeWidget *list = w.ListView1;
-    const QRect r = list->visualItemRect(list->topLevelItem(k - 1));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    const QRect r = w.ListView1->visualItemRect(w.ListView1->topLevelItem(k - 1));
+    QTest::mouseClick(w.ListView1->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+QStringList rows(Form2Window &w)
+{
+    QStringList texts;
+    for (int k = 0; k < w.ListView1->topLevelItemCount(); ++k) {
+        const QTreeWidgetItem *row = w.ListView1->topLevelItem(k);
+        texts.append(row->text(0) + u'|' + row->text(1) + u'|' + row->text(2));
+    }
+    return texts;
 }
 
 } // namespace
@@ -68,386 +61,206 @@ class tst_Form2 : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-    void openingWithoutFileCreatesIt();
-    void addRoundTrip();
-    void rowClickModifyRoundTrip();
-    void deleteMiddleRowAndCancel();
-    void modifyAndDeleteNeedAClickedRow();
-    void rejectionInModifyModeKeepsMode();
-    void selectedRowSurvivesReopen();
-    void selectedRowPastTheEndDoesNothing();
-    void oddFlagAndShortAddressRows();
-    void fontEnlarge_data();
-    void fontEnlarge();
-    void unreadableFileIsReported();
-    void failingWriteKeepsTheFile();
-    void helpOpensTheEditorsFile();
-    void editorDuringAWaitingWalk();
+    Form2Window *openEditor()
+    {
+        m_editor->open();
+        Form2Window *w = m_editor->window();
+        return w && QTest::qWaitForWindowExposed(w) ? w : nullptr;
+    }
+    void useList(const QString &path) { m_editor = std::make_unique<Form2>(m_module, m_box, m_shell, path); }
 
-private:
-    // Opens the editor, runs actions inside it, then closes it.
-    void withEditor(const std::function<void(Form2Window &)> &actions);
-
+    QString m_path;
     std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_oldDir;
     RecordingMessageBox m_box;
     RecordingShellOpen m_shell;
     Module1 m_module;
     std::unique_ptr<Form2> m_editor;
-};
+    rlimit m_limit{};
 
-void tst_Form2::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_oldDir = QDir::currentPath();
-    QDir::setCurrent(m_dir->path());
-    m_box.shown.clear();
-    m_box.answer = MessageBox::Answer::Ok;
-    m_module = Module1();
-    m_module.DisplayFontSize = 9;
-    m_editor = std::make_unique<Form2>(m_module, m_box, m_shell);
-}
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_path = m_dir->filePath(QStringLiteral("PCIP.dat"));
+        m_box = RecordingMessageBox();
+        m_module = Module1();
+        m_module.DisplayFontSize = 9;
+        useList(m_path);
+        getrlimit(RLIMIT_FSIZE, &m_limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+    }
 
-void tst_Form2::cleanup()
-{
-    m_editor.reset();
-    QDir::setCurrent(m_oldDir);
-    m_dir.reset();
-    QVERIFY(QApplication::topLevelWidgets().isEmpty());
-}
+    void cleanup()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_limit);
+        m_editor.reset();
+        umount(QFile::encodeName(m_dir->filePath(QStringLiteral("ro"))));
+        QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
 
-void tst_Form2::withEditor(const std::function<void(Form2Window &)> &actions)
-{
-    bool ran = false;
-    const auto c = connect(m_editor.get(), &Form2::opened, this, [&](Form2Window *w) {
-        QTimer::singleShot(0, w, [&, w] {
-            QVERIFY(QTest::qWaitForWindowExposed(w));
-            actions(*w);
-            ran = true;
-            w->f11->trigger(); // 設定完了
-        });
-    });
-    m_editor->show();
-    disconnect(c);
-    QVERIFY(ran);
-    QVERIFY(!m_editor->window());
-}
-
-void tst_Form2::openingWithoutFileCreatesIt()
-{
-    withEditor([](Form2Window &w) {
-        QCOMPARE(w.windowTitle(), QStringLiteral("Lintra"));
-        QCOMPARE(w.ListView1->topLevelItemCount(), 0);
-        QCOMPARE(w.ListView1->headerItem()->text(1), QStringLiteral("接続先PC"));
-        QCOMPARE(w.Frame5->title(), QStringLiteral("Harrox接続先リストへ追加"));
-        QVERIFY(w.Option1->isChecked());
-        QVERIFY(w.Command1->isEnabled() && w.Command2->isEnabled() && w.Command3->isEnabled());
-        QVERIFY(w.isModal());
-        QVERIFY(!w.parentWidget());
-    });
-    QVERIFY(QFile::exists(File));
-    QCOMPARE(QFileInfo(File).size(), 0);
-}
-
-void tst_Form2::addRoundTrip()
-{
-    withEditor([](Form2Window &w) {
-        type(w, QStringLiteral("本社"), {"127", "0", "0", "1E2"});
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
-        QCOMPARE(row(w, 1), (QStringList{"する", "本社", "127.0.0.1e2"}));
-        QCOMPARE(w.Text1->text(), QString()); // back to add mode, boxes empty
-        QTest::mouseClick(w.Option2, Qt::LeftButton);
-        type(w, QStringLiteral("abcdefghijklmnopqrstuvwxy"), {"127", "0", "0", "2"});
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
+    void addRoundTrip()
+    {
+        Form2Window *w = openEditor();
+        QVERIFY(w);
+        QCOMPARE(fileBytes(m_path), QByteArray("")); // created empty
+        QVERIFY(w->isModal() && !w->parentWidget());
+        type(*w, QStringLiteral("本社"), {"127", "0", "0", "1E2"});
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QTest::mouseClick(w->Option2, Qt::LeftButton);
+        type(*w, QStringLiteral("abcdefghijklmnopqrstuvwxy"), {"127", "0", "0", "2"});
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
         // The new row shows the name as typed until the list is rebuilt.
-        QCOMPARE(row(w, 2), (QStringList{"しない", "abcdefghijklmnopqrstuvwxy", "127.0.0.2"}));
-        QVERIFY(w.Option1->isChecked());
-    });
-    QCOMPARE(fileBytes(),
-             destination(VBTrue, QStringLiteral("本社"), QStringLiteral("127.0.0.1e2")).toBytes()
-                 + destination(VBFalse, QStringLiteral("abcdefghijklmnopqrst"), QStringLiteral("127.0.0.2"))
-                       .toBytes());
-    QCOMPARE(m_editor->SelectedRow, qint16(0));
-    withEditor([](Form2Window &w) {
-        QCOMPARE(row(w, 2), (QStringList{"しない", "abcdefghijklmnopqrst", "127.0.0.2"}));
-    });
-}
+        QCOMPARE(rows(*w), (QStringList{"する|本社|127.0.0.1e2", "しない|abcdefghijklmnopqrstuvwxy|127.0.0.2"}));
+        QVERIFY(w->Option1->isChecked() && w->Text1->text().isEmpty() && w->Command1->isEnabled());
+        w->h11->trigger();
+        QCOMPARE(m_shell.opened, QStringList{QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ドゥヴェッタ.chm"))});
+        w->f11->trigger();
+        QCOMPARE(fileBytes(m_path), destination(VBTrue, QStringLiteral("本社"), QStringLiteral("127.0.0.1e2")).toBytes()
+                     + destination(VBFalse, QStringLiteral("abcdefghijklmnopqrst"), QStringLiteral("127.0.0.2")).toBytes());
+        QVERIFY((w = openEditor()));
+        QCOMPARE(rows(*w).last(), QStringLiteral("しない|abcdefghijklmnopqrst|127.0.0.2"));
+    }
 
-void tst_Form2::rowClickModifyRoundTrip()
-{
-    QVERIFY(PCIPFile::rewrite(File, {destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1")),
-                                     destination(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"))}));
-    withEditor([this](Form2Window &w) {
-        clickRow(w, 2);
-        QCOMPARE(m_editor->SelectedRow, qint16(2));
-        QCOMPARE(w.Frame5->title(), QStringLiteral("接続先リストの修正または削除"));
-        QVERIFY(!w.Command1->isEnabled());
-        QVERIFY(w.Option2->isChecked());
-        QCOMPARE(w.Text1->text(), QStringLiteral("b"));
-        QCOMPARE((QStringList{w.Text2->text(), w.Text3->text(), w.Text4->text(), w.Text5->text()}),
-                 (QStringList{"127", "0", "0", "2"}));
-        QTest::mouseClick(w.Option1, Qt::LeftButton);
-        type(w, QStringLiteral("支社"), {"127", "0", "0", "1E2"});
-        QTest::mouseClick(w.Command3, Qt::LeftButton);
-        QCOMPARE(m_editor->SelectedRow, qint16(-1));
-        QVERIFY(w.Command1->isEnabled());
-        QCOMPARE(row(w, 2), (QStringList{"する", "支社", "127.0.0.1E2"})); // no lower-casing
-    });
-    QCOMPARE(fileBytes(),
-             destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1")).toBytes()
-                 + destination(VBTrue, QStringLiteral("支社"), QStringLiteral("127.0.0.1E2")).toBytes());
-}
+    void selectedRow_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray abc = records("abc");
+        const QByteArray beyond = longList(PCIPFile::MaxRecords + 10);
+        QTest::newRow("click, modify") << abc << "click 2, modify" << records("aXc");
+        QTest::newRow("key down, modify") << abc << "click 1, down, modify" << records("aXc");
+        QTest::newRow("key up, delete") << abc << "click 3, up, delete" << records("ac");
+        QTest::newRow("key down, delete keeps foreign bytes") << records("fab") << "click 1, down, delete" << records("fb");
+        QTest::newRow("cancel") << abc << "click 2, cancel" << abc;
+        QTest::newRow("nothing chosen") << abc << "modify, delete" << abc;
+        QTest::newRow("twice") << abc << "click 2, delete, delete, modify" << records("ac");
+        QTest::newRow("rejected, still modify mode") << abc << "click 2, reject, modify" << records("aXc");
+        QTest::newRow("kept across reopening") << abc << "click 2, reopen, delete" << records("ac");
+        QTest::newRow("32,777 records, delete") << beyond << "click 1, delete" << beyond.mid(37);
+        QTest::newRow("32,777 records, modify") << beyond << "click 1, modify" << records("X") + beyond.mid(37);
+    }
 
-void tst_Form2::deleteMiddleRowAndCancel()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    const PCIPRecord c = destination(VBTrue, QStringLiteral("c"), QStringLiteral("127.0.0.3"));
-    QVERIFY(PCIPFile::rewrite(File, {a, b, c}));
-    m_box.answer = MessageBox::Answer::Cancel;
-    withEditor([](Form2Window &w) {
-        clickRow(w, 2);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-        QCOMPARE(w.ListView1->topLevelItemCount(), 3);
-    });
-    QCOMPARE(m_box.shown.size(), 1);
-    QCOMPARE(m_box.shown[0].text, QStringLiteral("接続先リストで選択された項目を削除してもよいですか？"));
-    QCOMPARE(m_box.shown[0].buttons, MessageBox::Buttons::OkCancel);
-    QCOMPARE(fileBytes(), a.toBytes() + b.toBytes() + c.toBytes());
+    void selectedRow()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, steps);
+        QFETCH(QByteArray, after);
+        QVERIFY(writeFile(m_path, before));
+        Form2Window *w = openEditor();
+        QVERIFY(w);
+        for (const QString &step : steps.split(QStringLiteral(", "))) {
+            if (step.startsWith(u"click"))
+                clickRow(*w, step.back().digitValue());
+            else if (step == u"down" || step == u"up")
+                QTest::keyClick(w->ListView1, step == u"up" ? Qt::Key_Up : Qt::Key_Down);
+            else if (step == u"reopen")
+                w->f11->trigger(), w = openEditor();
+            else if (step == u"reject")
+                w->Text3->setText(QStringLiteral("1a")), QTest::mouseClick(w->Command3, Qt::LeftButton);
+            else if (step == u"modify")
+                type(*w, QStringLiteral("X"), {"127", "0", "0", "9"}), w->Option2->click(),
+                    QTest::mouseClick(w->Command3, Qt::LeftButton);
+            else
+                m_box.answer = step == u"cancel" ? MessageBox::Answer::Cancel : MessageBox::Answer::Ok,
+                QTest::mouseClick(w->Command2, Qt::LeftButton);
+            QVERIFY(w);
+            if (step.startsWith(u"click") || step == u"down" || step == u"up") {
+                // What is highlighted is selected, and shown in the boxes.
+                QTreeWidgetItem *current = w->ListView1->currentItem();
+                QCOMPARE(w->ListView1->selectedItems(), QList<QTreeWidgetItem *>{w->ListView1->currentItem()});
+                QCOMPARE(m_editor->SelectedRow, w->ListView1->indexOfTopLevelItem(current) + 1);
+                QCOMPARE(w->Text1->text() + u'.' + w->Text5->text(), current->text(1) + u'.' + current->text(2).section(u'.', 3));
+            }
+            if (step == u"reject") {
+                QCOMPARE(m_box.texts().last(), Rejected);
+                QVERIFY(w->Text1->text().isEmpty() && !w->Command1->isEnabled());
+                QCOMPARE(w->Frame5->title(), ModifyCaption);
+            }
+        }
+        QCOMPARE(fileBytes(m_path), after);
+        for (const QString &text : m_box.texts())
+            QVERIFY(!text.startsWith(WriteFailed.first(10)));
+    }
 
-    m_box.answer = MessageBox::Answer::Ok;
-    withEditor([this](Form2Window &w) {
-        clickRow(w, 2);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-        QCOMPARE(w.ListView1->topLevelItemCount(), 2);
-        QCOMPARE(row(w, 2), (QStringList{"する", "c", "127.0.0.3"}));
-        QCOMPARE(m_editor->SelectedRow, qint16(-1));
-    });
-    QCOMPARE(fileBytes(), a.toBytes() + c.toBytes());
+    void writeFailureSaysWhy_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("reason");
+        const QString diskFull = QStringLiteral("ディスクに空きがありません。");
+        QTest::newRow("full list") << "full" << "add" << QStringLiteral("接続先リストは32767件で一杯です。");
+        QTest::newRow("disk full, add") << "limit" << "add" << diskFull;
+        QTest::newRow("disk full, modify") << "limit" << "modify" << diskFull;
+        QTest::newRow("disk full, delete") << "limit" << "delete" << diskFull;
+        QTest::newRow("read-only disk") << "ro" << "modify" << QStringLiteral("PCIP.datのあるディスクは読み取り専用です。");
+        QTest::newRow("missing folder") << "gone" << "add" << QStringLiteral("PCIP.datを置くフォルダがありません。");
+        QTest::newRow("a folder in its place") << "folder" << "add" << QStringLiteral("PCIP.datと同じ名前のフォルダがあります。");
+    }
 
-    withEditor([](Form2Window &w) {
-        clickRow(w, 1);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-        clickRow(w, 1);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-    });
-    QCOMPARE(QFileInfo(File).size(), 0);
-}
+    void writeFailureSaysWhy()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, action);
+        QFETCH(QString, reason);
+        const QByteArray ro = QFile::encodeName(m_dir->filePath(QStringLiteral("ro")));
+        if (setup == u"ro" && (!QDir().mkdir(ro) || mount("tmpfs", ro, "tmpfs", 0, "size=64k") != 0))
+            QSKIP("a read-only disk needs root, to mount one");
+        if (setup == u"ro" || setup == u"gone")
+            useList(m_dir->filePath(setup + QStringLiteral("/PCIP.dat")));
+        const QString path = setup == u"ro" || setup == u"gone" ? m_dir->filePath(setup + QStringLiteral("/PCIP.dat")) : m_path;
+        QVERIFY(setup == u"folder" ? QDir().mkdir(path) : setup == u"gone" || writeFile(path, setup == u"full" ? records("a").repeated(PCIPFile::MaxRecords) : records("ab")));
+        QVERIFY(setup != u"ro" || mount("tmpfs", ro, "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        const QStringList files = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        const QByteArray before = fileBytes(path);
+        Form2Window *w = openEditor();
+        QVERIFY(w);
+        const int shown = w->ListView1->topLevelItemCount();
+        const rlimit limited{30, m_limit.rlim_max}; // less than one record
+        QVERIFY(setup != u"limit" || setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        if (action != u"add")
+            clickRow(*w, 1);
+        type(*w, QStringLiteral("X"), {"127", "0", "0", "9"});
+        QTest::mouseClick(action == u"add" ? static_cast<QWidget *>(w->Command1)
+                          : action == u"modify" ? w->Command3 : w->Command2, Qt::LeftButton);
+        QVERIFY(m_box.texts().contains(WriteFailed + reason));
+        QCOMPARE(fileBytes(path), before);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), files);
+        // The list shows the file again; the entry waits to be tried again.
+        QCOMPARE(w->ListView1->topLevelItemCount(), shown);
+        QCOMPARE(w->Text1->text(), QStringLiteral("X"));
+        QCOMPARE(m_editor->SelectedRow, action == u"add" ? 0 : 1);
+    }
 
-void tst_Form2::modifyAndDeleteNeedAClickedRow()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    QVERIFY(PCIPFile::rewrite(File, {a, a}));
-    withEditor([](Form2Window &w) {
-        type(w, QStringLiteral("x"), {"1", "2", "3", "4"});
-        QTest::mouseClick(w.Command3, Qt::LeftButton);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-        clickRow(w, 1);
-        QTest::mouseClick(w.Command2, Qt::LeftButton); // deletes row 1
-        QTest::mouseClick(w.Command2, Qt::LeftButton); // SelectedRow is -1 now
-        type(w, QStringLiteral("x"), {"1", "2", "3", "4"});
-        QTest::mouseClick(w.Command3, Qt::LeftButton);
-        QCOMPARE(w.ListView1->topLevelItemCount(), 1);
-    });
-    QCOMPARE(m_box.shown.size(), 1); // the one delete question
-    QCOMPARE(fileBytes(), a.toBytes());
-}
+    void layout_data()
+    {
+        QTest::addColumn<int>("displaySize");
+        QTest::newRow("小さい") << 9;
+        QTest::newRow("中くらい") << 14;
+        QTest::newRow("大きい") << 18;
+    }
 
-void tst_Form2::rejectionInModifyModeKeepsMode()
-{
-    QVERIFY(PCIPFile::rewrite(File, {destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"))}));
-    const QByteArray before = fileBytes();
-    withEditor([this](Form2Window &w) {
-        clickRow(w, 1);
-        w.Text3->setText(QStringLiteral("1a"));
-        QTest::mouseClick(w.Command3, Qt::LeftButton);
-        QCOMPARE(m_box.texts(),
-                 QStringList{QStringLiteral("接続先の名前、IPアドレスを入力しなおしてください")});
-        for (QLineEdit *box : {w.Text1, w.Text2, w.Text3, w.Text4, w.Text5})
-            QVERIFY(box->text().isEmpty());
-        QCOMPARE(m_editor->SelectedRow, qint16(1));
-        QVERIFY(!w.Command1->isEnabled());
-        QCOMPARE(w.Frame5->title(), QStringLiteral("接続先リストの修正または削除"));
-    });
-    QCOMPARE(fileBytes(), before);
-}
-
-void tst_Form2::selectedRowSurvivesReopen()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    QVERIFY(PCIPFile::rewrite(File, {a, b}));
-    withEditor([](Form2Window &w) { clickRow(w, 2); });
-    QCOMPARE(m_editor->SelectedRow, qint16(2));
-    withEditor([](Form2Window &w) {
-        QVERIFY(w.Command1->isEnabled()); // a fresh window is in add mode
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-    });
-    QCOMPARE(m_box.shown.size(), 1);
-    QCOMPARE(fileBytes(), a.toBytes());
-}
-
-void tst_Form2::selectedRowPastTheEndDoesNothing()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    QVERIFY(PCIPFile::rewrite(File, {a, a, a}));
-    withEditor([](Form2Window &w) { clickRow(w, 3); });
-    QVERIFY(PCIPFile::rewrite(File, {a})); // the list shrank meanwhile
-    withEditor([](Form2Window &w) {
-        type(w, QStringLiteral("x"), {"1", "2", "3", "4"});
-        QTest::mouseClick(w.Command3, Qt::LeftButton);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-    });
-    QVERIFY(m_box.shown.isEmpty());
-    QCOMPARE(fileBytes(), a.toBytes());
-}
-
-void tst_Form2::oddFlagAndShortAddressRows()
-{
-    const PCIPRecord odd = destination(1, QStringLiteral("odd"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord shortAddress = destination(VBTrue, QStringLiteral("s"), QStringLiteral("host"));
-    QVERIFY(PCIPFile::rewrite(File, {odd, shortAddress}));
-    withEditor([](Form2Window &w) {
-        QCOMPARE(row(w, 1), (QStringList{"しない", "odd", "127.0.0.1"}));
-        QCOMPARE(row(w, 2), (QStringList{"する", "s", "host"}));
-        clickRow(w, 2);
-        QCOMPARE((QStringList{w.Text2->text(), w.Text3->text(), w.Text4->text(), w.Text5->text()}),
-                 (QStringList{"host", "", "", ""}));
-    });
-    QCOMPARE(fileBytes(), odd.toBytes() + shortAddress.toBytes()); // untouched
-}
-
-void tst_Form2::fontEnlarge_data()
-{
-    QTest::addColumn<int>("displaySize");
-    QTest::newRow("small") << 9;
-    QTest::newRow("medium") << 14;
-    QTest::newRow("large") << 18;
-}
-
-void tst_Form2::fontEnlarge()
-{
-    QFETCH(int, displaySize);
-    m_module.DisplayFontSize = qint16(displaySize);
-    withEditor([displaySize](Form2Window &w) {
-        const bool enlarged = displaySize != 9;
-        const int base = QApplication::font().pointSize();
-        QCOMPARE(w.Frame1->font().pointSize(), enlarged ? 15 : base);
-        QCOMPARE(w.Frame3->font().pointSize(), enlarged ? 14 : base);
-        QCOMPARE(w.Frame5->font().pointSize(), enlarged ? 15 : base);
-        QCOMPARE(w.Command2->font().pointSize(), enlarged ? 15 : base);
-        QCOMPARE(w.Text3->font().pointSize(), enlarged ? 13 : base);
-        for (QPushButton *b : {w.Command2, w.Command3})
-            QVERIFY(b->height() >= b->fontMetrics().height());
-        for (QLineEdit *box : {w.Text1, w.Text2, w.Text3, w.Text4, w.Text5})
-            QVERIFY(box->height() >= box->fontMetrics().height());
-        QCOMPARE(w.ListView1->columnWidth(0), int(w.ListView1->width() * 0.33));
-    });
-}
-
-void tst_Form2::unreadableFileIsReported()
-{
-    QVERIFY(QDir().mkdir(File)); // a folder in the file's place
-    withEditor([](Form2Window &w) {
-        QCOMPARE(w.ListView1->topLevelItemCount(), 0);
-        type(w, QStringLiteral("x"), {"1", "2", "3", "4"});
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
-        QCOMPARE(w.Text1->text(), QStringLiteral("x")); // kept to try again
-        QCOMPARE(w.ListView1->topLevelItemCount(), 0);
-    });
-    QCOMPARE(m_box.shown.size(), 3); // read at opening, write, read again
-    QVERIFY(m_box.shown[0].text.startsWith(QStringLiteral("接続先リスト(PCIP.dat)を読み込めませんでした。")));
-    QVERIFY(m_box.shown[1].text.startsWith(QStringLiteral("接続先リスト(PCIP.dat)に書き込めませんでした。")));
-    QCOMPARE(m_box.shown[1].title, QStringLiteral("Lintra"));
-    QVERIFY(QFileInfo(File).isDir());
-}
-
-void tst_Form2::failingWriteKeepsTheFile()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    QVERIFY(PCIPFile::rewrite(File, {a, a}));
-    const QByteArray before = fileBytes();
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    withEditor([&](Form2Window &w) {
-        rlimit limited = saved;
-        limited.rlim_cur = 30; // shorter than one record: every write fails
-        setrlimit(RLIMIT_FSIZE, &limited);
-        type(w, QStringLiteral("x"), {"1", "2", "3", "4"});
-        QTest::mouseClick(w.Command1, Qt::LeftButton);
-        clickRow(w, 1);
-        type(w, QStringLiteral("y"), {"1", "2", "3", "4"});
-        QTest::mouseClick(w.Command3, Qt::LeftButton);
-        clickRow(w, 1);
-        QTest::mouseClick(w.Command2, Qt::LeftButton);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        QCOMPARE(w.ListView1->topLevelItemCount(), 2); // reloaded from what is on disk
-    });
-    std::signal(SIGXFSZ, oldHandler);
-    QCOMPARE(fileBytes(), before);
-    QCOMPARE(QDir().entryList(QDir::Files), QStringList{File}); // no temporary left
-    int failures = 0;
-    for (const auto &shown : m_box.shown)
-        failures += shown.text.startsWith(QStringLiteral("接続先リスト(PCIP.dat)に書き込めませんでした。"));
-    QCOMPARE(failures, 3);
-}
-
-void tst_Form2::helpOpensTheEditorsFile()
-{
-    withEditor([](Form2Window &w) { w.h11->trigger(); });
-    QCOMPARE(m_shell.opened,
-             QStringList{QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ドゥヴェッタ.chm"))});
-}
-
-void tst_Form2::editorDuringAWaitingWalk()
-{
-    // The walk waits on a silent destination with the file open; meanwhile
-    // the editor deletes the live destination. The walk keeps the list it
-    // opened and still reaches it; the file holds the editor's list.
-    SilentListener silent;
-    QVERIFY(silent.listen("127.0.0.90", 5001));
-    CaptureServer live;
-    QVERIFY(live.listen(QStringLiteral("127.0.0.91"), 5001));
-    const PCIPRecord first = destination(VBTrue, QStringLiteral("silent"), QStringLiteral("127.0.0.90"));
-    const PCIPRecord second = destination(VBTrue, QStringLiteral("live"), QStringLiteral("127.0.0.91"));
-    QVERIFY(PCIPFile::rewrite(File, {first, second}));
-
-    FakeClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 0)));
-    form1 window(m_module, m_box, clock, m_shell);
-    window.setDestinationEditor(m_editor.get());
-    window.link().setPollInterval(5);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("a"));
-
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, this, [&] { clock.advance(1); });
-    const auto c = connect(m_editor.get(), &Form2::opened, this, [&](Form2Window *w) {
-        QTimer::singleShot(0, w, [&, w] {
-            clickRow(*w, 2);
-            QTest::mouseClick(w->Command2, Qt::LeftButton);
-            w->close();
-            ticker.start(20);
-        });
-    });
-    QTimer::singleShot(30, this, [&] {
-        QVERIFY(window.link().isWalking());
-        for (QAction *a : window.menuBar()->findChildren<QAction *>())
-            if (a->text() == QStringLiteral("接続先を設定する"))
-                a->trigger();
-    });
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
-    ticker.stop();
-    disconnect(c);
-    QCOMPARE(live.connections(), 1);
-    QVERIFY(window.link().LinkUp == VBTrue);
-    QCOMPARE(fileBytes(), first.toBytes());
-    window.close();
-}
+    void layout()
+    {
+        QFETCH(int, displaySize);
+        m_module.DisplayFontSize = qint16(displaySize);
+        Form2Window *w = openEditor();
+        QVERIFY(w);
+        const int base = displaySize == 9 ? QApplication::font().pointSize() : 0;
+        QCOMPARE(w->Frame3->font().pointSize(), base ? base : 14);
+        QCOMPARE(w->Command2->font().pointSize(), base ? base : 15);
+        QCOMPARE(w->Text3->font().pointSize(), base ? base : 13);
+        // Every control wholly visible: none lies under a later sibling
+        // (controls stand over frames), and each is one line of its font high.
+        const QList<QWidget *> controls = w->ListView1->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        for (qsizetype i = 0; i < controls.size(); ++i)
+            for (qsizetype j = i + 1; j < controls.size(); ++j)
+                QVERIFY2(qobject_cast<QGroupBox *>(controls[i]) || !controls[i]->geometry().intersects(controls[j]->geometry()),
+                         qPrintable(controls[i]->objectName() + u'/' + controls[j]->objectName()));
+        for (QWidget *c : std::initializer_list<QWidget *>{w->Command2, w->Command3, w->Text1, w->Text2, w->Text5})
+            QVERIFY(c->height() >= c->fontMetrics().height());
+    }
+};
 
 QTEST_MAIN(tst_Form2)
 #include "tst_form2.moc"

@@ -6,48 +6,33 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using Kind = PCIPError::Kind;
 
 namespace {
 
+constexpr uid_t Nobody = 65534; // user nobody, group nogroup
+const PCIPRecord X = destination(VBFalse, QStringLiteral("X"), QStringLiteral("127.0.0.9"));
 
-QByteArray readBytes(const QString &path)
+// Appends X as user nobody in a child process; the exit status is the kind.
+Kind appendAsNobody(const QString &path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-// Makes every write past `bytes` fail with EFBIG, as a full disk would, even
-// for root, for as long as the object lives.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = m_saved;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
+    const pid_t child = fork();
+    if (child == 0) {
+        PCIPError e;
+        if (setgroups(0, nullptr) != 0 || setgid(Nobody) != 0 || setuid(Nobody) != 0)
+            _exit(99);
+        PCIPFile::appendTo(path, X, &e);
+        _exit(int(e.kind));
     }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int) = nullptr;
-};
+    int status = 0;
+    waitpid(child, &status, 0);
+    return Kind(WIFEXITED(status) ? WEXITSTATUS(status) : 99);
+}
 
 } // namespace
 
@@ -55,245 +40,158 @@ class tst_PCIPFile : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void recordBytes_data();
-    void recordBytes();
-    void fieldsReadBack_data();
-    void fieldsReadBack();
-    void missingFileReadsEmptyAndIsCreated();
-    void partialRecordIgnoredAndOverwrittenByAppend();
-    void overwriteKeepsLength();
-    void readerKeepsItsSnapshotAcrossWrites();
-    void rewriteDeletingTheOnlyEntry();
-    void countCappedAtMaximum();
-    void rewriteFailureKeepsOldFile();
-    void appendFailureReported();
-    void unopenableFileReported();
-    void readAllLeavesLastRecordInBuffer();
-    void trimmingTakesOnlySpaces();
-
-private:
     QString path() const { return m_dir->filePath(QStringLiteral("PCIP.dat")); }
     std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void records_data()
+    {
+        QTest::addColumn<int>("tryConnect");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("readBack");
+        const QByteArray address = "127.0.0.10     ";
+        QTest::newRow("tried") << -1 << "server1" << "\xFF\xFF" "server1             " + address << "server1";
+        auto b = [&](const char *flag) { return QByteArray(flag, 2) + "b" + QByteArray(19, ' ') + address; };
+        QTest::newRow("not tried") << 0 << "b" << b("\0\0") << "b";
+        // Flags whose two bytes differ: each reads otherwise in the other byte order.
+        QTest::newRow("flag 1") << 1 << "b" << b("\x01\0") << "b";
+        QTest::newRow("flag 256") << 256 << "b" << b("\0\x01") << "b";
+        QTest::newRow("12 double-byte") << -1 << "本社本社本社本社本社本社"
+            << "\xFF\xFF" + QByteArray("\x96\x7B\x8E\xD0").repeated(5) + address << "本社本社本社本社本社";
+        QTest::newRow("no lone lead byte at the cut") << -1 << "a本社本社本社本社本社"
+            << "\xFF\xFF" "a" + QByteArray("\x96\x7B\x8E\xD0").repeated(4) + "\x96\x7B " + address
+            << "a本社本社本社本社本";
+    }
+
+    void records()
+    {
+        QFETCH(int, tryConnect);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, readBack);
+        QVERIFY(PCIPFile::appendTo(path(), destination(VBBoolean(tryConnect), name, QStringLiteral("127.0.0.10"))));
+        QCOMPARE(fileBytes(path()), bytes);
+        PCIPRecord buffer;
+        QList<PCIPRecord> list;
+        QVERIFY(PCIPFile::readAll(path(), buffer, list));
+        QCOMPARE(list.size(), 1);
+        QCOMPARE(buffer.TryConnect, VBBoolean(tryConnect));
+        QCOMPARE(buffer.trimmedName() + u' ' + buffer.trimmedAddress(), readBack + QStringLiteral(" 127.0.0.10"));
+    }
+
+    void edits_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QByteArray>("after"); // empty: refused, the file unchanged
+        QTest::addColumn<Kind>("failure");
+        const QByteArray full = ::records("a").repeated(PCIPFile::MaxRecords);
+        const QByteArray beyond = longList(PCIPFile::MaxRecords + 10);
+        const QByteArray none;
+        QTest::newRow("append over a partial record") << ::records("ab") + "XY" << "append" << 0
+                                                      << ::records("abX") << Kind::None;
+        QTest::newRow("append to a full list") << full << "append" << 0 << none << Kind::ListFull;
+        QTest::newRow("overwrite 2 of 2") << ::records("fa") << "overwrite" << 2 << ::records("fX") << Kind::None;
+        QTest::newRow("overwrite 0") << ::records("ab") << "overwrite" << 0 << none << Kind::NoRecord;
+        QTest::newRow("overwrite 3 of 2") << ::records("ab") << "overwrite" << 3 << none << Kind::NoRecord;
+        QTest::newRow("overwrite 1 of 32,777") << beyond << "overwrite" << 1
+                                               << ::records("X") + beyond.mid(37) << Kind::None;
+        QTest::newRow("remove 2 of 3") << ::records("afb") << "remove" << 2 << ::records("ab") << Kind::None;
+        QTest::newRow("remove keeps foreign bytes") << ::records("fab") << "remove" << 2
+                                                    << ::records("fb") << Kind::None;
+        QTest::newRow("remove the only one") << ::records("a") << "remove" << 1 << QByteArray("") << Kind::None;
+        QTest::newRow("remove 3 of 2") << ::records("ab") << "remove" << 3 << none << Kind::NoRecord;
+        QTest::newRow("remove 1 of 32,777") << beyond << "remove" << 1 << beyond.mid(37) << Kind::None;
+        QTest::newRow("remove 32,767 of 32,777") << beyond << "remove" << PCIPFile::MaxRecords
+            << beyond.first((PCIPFile::MaxRecords - 1) * 37) + beyond.mid(PCIPFile::MaxRecords * 37)
+            << Kind::None;
+        QTest::newRow("remove 32,768") << beyond << "remove" << PCIPFile::MaxRecords + 1 << none << Kind::NoRecord;
+    }
+
+    void edits()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, operation);
+        QFETCH(int, n);
+        QFETCH(QByteArray, after);
+        QFETCH(Kind, failure);
+        QVERIFY(writeFile(path(), before));
+        PCIPError error;
+        const bool ok = operation == u"append" ? PCIPFile::appendTo(path(), X, &error)
+                        : operation == u"overwrite" ? PCIPFile::overwrite(path(), n, X, &error)
+                                                   : PCIPFile::remove(path(), n, &error);
+        QCOMPARE(ok, failure == Kind::None);
+        QCOMPARE(error.kind, failure);
+        QCOMPARE(fileBytes(path()), ok ? after : before);
+    }
+
+    void readerKeepsItsSnapshotAcrossWrites()
+    {
+        // A connect walk waits with the file open while the editor writes;
+        // a trailing partial record is no record, but its bytes stay.
+        QVERIFY(writeFile(path(), ::records("ab") + "XYZ"));
+        PCIPFile walk(path());
+        QVERIFY(walk.open());
+        QVERIFY(PCIPFile::overwrite(path(), 2, X));
+        QVERIFY(PCIPFile::remove(path(), 1));
+        PCIPRecord buffer;
+        QCOMPARE(walk.count(), 2);
+        QVERIFY(walk.read(2, buffer));
+        QCOMPARE(buffer.trimmedName(), QStringLiteral("b"));
+        QCOMPARE(fileBytes(path()), ::records("X") + "XYZ");
+    }
+
+    void fileStaysWhatItIs_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("asNobody");
+        QTest::addColumn<Kind>("failure");
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("link to a shared list") << "link" << false << Kind::None << false;
+        QTest::newRow("mode 0640") << "mode" << false << Kind::None << false;
+        QTest::newRow("group nogroup") << "group" << false << Kind::None << false;
+        QTest::newRow("read-only file") << "read-only" << true << Kind::NoPermission << true;
+        QTest::newRow("folder not writable") << "folder" << true << Kind::None << true;
+        QTest::newRow("another user's file, group-writable") << "group" << true << Kind::None << true;
+    }
+
+    void fileStaysWhatItIs()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, asNobody);
+        QFETCH(Kind, failure);
+        QFETCH(bool, inPlace);
+        if ((asNobody || setup == u"group") && geteuid() != 0)
+            QSKIP("only root can act as user nobody or give a file another group");
+        const QByteArray dir = QFile::encodeName(m_dir->path());
+        const QString target = setup == u"link" ? m_dir->filePath(QStringLiteral("list.dat")) : path();
+        QVERIFY(writeFile(target, ::records("ab")));
+        QVERIFY(setup != u"link" || symlink("list.dat", QFile::encodeName(path())) == 0);
+        const QByteArray t = QFile::encodeName(target);
+        chmod(dir, setup == u"folder" ? 0755 : 0777);
+        chmod(t, setup == u"mode" ? 0640 : setup == u"read-only" ? 0444 : setup == u"folder" ? 0666 : 0664);
+        QVERIFY(setup != u"group" || chown(t, 0, Nobody) == 0);
+        struct stat before {}, after {};
+        QCOMPARE(stat(t, &before), 0);
+        PCIPError error;
+        QCOMPARE(asNobody ? appendAsNobody(path()) : (PCIPFile::appendTo(path(), X, &error), error.kind), failure);
+        QCOMPARE(stat(t, &after), 0);
+        QCOMPARE(fileBytes(target), ::records(failure == Kind::None ? "abX" : "ab"));
+        QCOMPARE(QFileInfo(path()).isSymLink(), setup == u"link");
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(after.st_gid, before.st_gid);
+        QCOMPARE(after.st_ino == before.st_ino, inPlace);
+    }
 };
-
-void tst_PCIPFile::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
-void tst_PCIPFile::recordBytes_data()
-{
-    QTest::addColumn<int>("tryConnect");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("tried server1")
-        << -1 << QStringLiteral("server1") << QStringLiteral("127.0.0.10")
-        << QByteArray("\xFF\xFF" "server1             " "127.0.0.10     ");
-    QTest::newRow("not tried") << 0 << QStringLiteral("b") << QStringLiteral("127.0.0.5")
-                               << QByteArray("\0\0" "b                   " "127.0.0.5      ", 37);
-    QTest::newRow("full-width address unpadded")
-        << -1 << QStringLiteral("x") << QStringLiteral("127.100.100.200")
-        << QByteArray("\xFF\xFF" "x                   " "127.100.100.200");
-    QTest::newRow("double-byte name cut at 20 bytes")
-        << -1 << QStringLiteral("本社本社本社本社本社本社") << QStringLiteral("127.0.0.1")
-        << QByteArray("\xFF\xFF" "\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0"
-                      "\x96\x7B\x8E\xD0" "127.0.0.1      ");
-    QTest::newRow("no lone lead byte at the cut")
-        << -1 << QStringLiteral("a本社本社本社本社本社") << QStringLiteral("127.0.0.1")
-        << QByteArray("\xFF\xFF" "a\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0"
-                      "\x96\x7B " "127.0.0.1      ");
-    QTest::newRow("unmappable becomes ?")
-        << -1 << QStringLiteral("a😀b") << QStringLiteral("127.0.0.1")
-        << QByteArray("\xFF\xFF" "a?b                 " "127.0.0.1      ");
-}
-
-void tst_PCIPFile::recordBytes()
-{
-    QFETCH(int, tryConnect);
-    QFETCH(QString, name);
-    QFETCH(QString, address);
-    QFETCH(QByteArray, bytes);
-    QVERIFY(PCIPFile::appendTo(path(), destination(VBBoolean(tryConnect), name, address)));
-    QCOMPARE(readBytes(path()), bytes);
-    QCOMPARE(bytes.size(), PCIPRecord::Length);
-}
-
-void tst_PCIPFile::fieldsReadBack_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("12 double-byte read back as 10")
-        << QStringLiteral("あいうえおかきくけこさし") << QStringLiteral("あいうえおかきくけこ");
-    QTest::newRow("25 ascii read back as 20")
-        << QStringLiteral("abcdefghijklmnopqrstuvwxy") << QStringLiteral("abcdefghijklmnopqrst");
-    QTest::newRow("mixed cut at a boundary")
-        << QStringLiteral("a本社本社本社本社本社") << QStringLiteral("a本社本社本社本社本");
-    QTest::newRow("half-width kana") << QStringLiteral("ｻｰﾊﾞｰ") << QStringLiteral("ｻｰﾊﾞｰ");
-}
-
-void tst_PCIPFile::fieldsReadBack()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
-    QVERIFY(PCIPFile::appendTo(path(), destination(VBTrue, name, QStringLiteral("127.0.0.1"))));
-    PCIPRecord buffer;
-    QList<PCIPRecord> records;
-    QVERIFY(PCIPFile::readAll(path(), buffer, records));
-    QCOMPARE(records.size(), 1);
-    QCOMPARE(records[0].PCName.trimmed(), expected);
-    QCOMPARE(records[0].PCName.size(), PCIPRecord::NameWidth);
-    QCOMPARE(records[0].IPAddress, QStringLiteral("127.0.0.1      "));
-}
-
-void tst_PCIPFile::missingFileReadsEmptyAndIsCreated()
-{
-    PCIPRecord buffer;
-    QList<PCIPRecord> records{PCIPRecord()};
-    QVERIFY(PCIPFile::readAll(path(), buffer, records));
-    QVERIFY(records.isEmpty());
-    QVERIFY(QFile::exists(path()));
-    QCOMPARE(QFileInfo(path()).size(), 0);
-}
-
-void tst_PCIPFile::partialRecordIgnoredAndOverwrittenByAppend()
-{
-    const PCIPRecord first = destination(VBTrue, QStringLiteral("one"), QStringLiteral("127.0.0.1"));
-    writeBytes(path(), first.toBytes() + QByteArray("XYZ"));
-    PCIPFile file(path());
-    QVERIFY(file.open());
-    QCOMPARE(file.count(), 1);
-    file.close();
-
-    const PCIPRecord second = destination(VBFalse, QStringLiteral("two"), QStringLiteral("127.0.0.2"));
-    QVERIFY(PCIPFile::appendTo(path(), second));
-    QCOMPARE(readBytes(path()), first.toBytes() + second.toBytes());
-    QCOMPARE(QFileInfo(path()).size(), 74);
-}
-
-void tst_PCIPFile::overwriteKeepsLength()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    const PCIPRecord c = destination(VBFalse, QStringLiteral("c"), QStringLiteral("127.0.0.3"));
-    QVERIFY(PCIPFile::rewrite(path(), {a, b}));
-    QVERIFY(PCIPFile::overwrite(path(), 2, c));
-    QCOMPARE(readBytes(path()), a.toBytes() + c.toBytes());
-    QVERIFY(!PCIPFile::overwrite(path(), 0, c));
-    QVERIFY(!PCIPFile::overwrite(path(), 3, c));
-    QCOMPARE(readBytes(path()), a.toBytes() + c.toBytes());
-}
-
-void tst_PCIPFile::readerKeepsItsSnapshotAcrossWrites()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    QVERIFY(PCIPFile::rewrite(path(), {a, b}));
-    PCIPFile walk(path());
-    QVERIFY(walk.open());
-    QVERIFY(PCIPFile::overwrite(path(), 2, a));
-    QVERIFY(PCIPFile::appendTo(path(), b));
-    QVERIFY(PCIPFile::rewrite(path(), {b}));
-    PCIPRecord buffer;
-    QCOMPARE(walk.count(), 2);
-    QVERIFY(walk.read(2, buffer));
-    QCOMPARE(buffer.PCName.trimmed(), QStringLiteral("b"));
-    QCOMPARE(readBytes(path()), b.toBytes());
-}
-
-void tst_PCIPFile::rewriteDeletingTheOnlyEntry()
-{
-    QVERIFY(PCIPFile::appendTo(path(), destination(VBTrue, QStringLiteral("a"), QStringLiteral("1.2.3.4"))));
-    QVERIFY(PCIPFile::rewrite(path(), {}));
-    QVERIFY(QFile::exists(path()));
-    QCOMPARE(QFileInfo(path()).size(), 0);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("PCIP.dat")});
-}
-
-void tst_PCIPFile::countCappedAtMaximum()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
-    writeBytes(path(), r.toBytes().repeated(PCIPFile::MaxRecords + 1) + "xx");
-    PCIPFile file(path());
-    QVERIFY(file.open());
-    QCOMPARE(file.count(), PCIPFile::MaxRecords);
-    PCIPRecord buffer;
-    QVERIFY(file.read(PCIPFile::MaxRecords, buffer));
-    QVERIFY(!file.read(PCIPFile::MaxRecords + 1, buffer));
-    file.close();
-    QVERIFY(!PCIPFile::appendTo(path(), r)); // the count cannot grow past the maximum
-    QCOMPARE(QFileInfo(path()).size(), qint64(PCIPFile::MaxRecords + 1) * 37 + 2);
-}
-
-void tst_PCIPFile::rewriteFailureKeepsOldFile()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral("keep"), QStringLiteral("127.0.0.1"));
-    QVERIFY(PCIPFile::rewrite(path(), {r, r}));
-    const QByteArray before = readBytes(path());
-    QString error;
-    {
-        FileSizeLimit limit(50);
-        QVERIFY(!PCIPFile::rewrite(path(), {r, r, r}, &error));
-    }
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(readBytes(path()), before);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("PCIP.dat")});
-}
-
-void tst_PCIPFile::appendFailureReported()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
-    QVERIFY(PCIPFile::appendTo(path(), r));
-    QString error;
-    {
-        FileSizeLimit limit(50);
-        QVERIFY(!PCIPFile::appendTo(path(), r, &error));
-    }
-    QVERIFY(!error.isEmpty());
-}
-
-void tst_PCIPFile::unopenableFileReported()
-{
-    // A directory in the file's place cannot be opened, even by root.
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("PCIP.dat")));
-    PCIPRecord buffer;
-    QList<PCIPRecord> records;
-    QString error;
-    QVERIFY(!PCIPFile::readAll(path(), buffer, records, &error));
-    QVERIFY(!error.isEmpty());
-    error.clear();
-    QVERIFY(!PCIPFile::appendTo(path(), buffer, &error));
-    QVERIFY(!error.isEmpty());
-    error.clear();
-    QVERIFY(!PCIPFile::rewrite(path(), {buffer}, &error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(QFileInfo(path()).isDir());
-}
-
-void tst_PCIPFile::readAllLeavesLastRecordInBuffer()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    QVERIFY(PCIPFile::rewrite(path(), {a, b}));
-    PCIPRecord buffer;
-    QList<PCIPRecord> records;
-    QVERIFY(PCIPFile::readAll(path(), buffer, records));
-    QCOMPARE(records.size(), 2);
-    QCOMPARE(buffer.PCName, b.PCName);
-    QCOMPARE(buffer.TryConnect, VBFalse);
-    QCOMPARE(records[0].TryConnect, VBTrue);
-}
-
-void tst_PCIPFile::trimmingTakesOnlySpaces()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral(" \u3000本社\t "),
-                                     QStringLiteral(" 127.0.0.1"));
-    QCOMPARE(r.trimmedName(), QStringLiteral("\u3000本社\t"));
-    QCOMPARE(r.trimmedAddress(), QStringLiteral(" 127.0.0.1"));
-}
 
 QTEST_GUILESS_MAIN(tst_PCIPFile)
 #include "tst_pcipfile.moc"
