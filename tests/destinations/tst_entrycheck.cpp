@@ -4,9 +4,7 @@
 
 #include "support/records.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using EntryCheck::Verdict;
 Q_DECLARE_METATYPE(Verdict)
@@ -26,13 +24,11 @@ private slots:
         QTest::newRow("plain") << n << "127.168.0.10" << Verdict::Accepted << "";
         QTest::newRow("255") << n << "255.255.255.255" << Verdict::Accepted << "";
         QTest::newRow("999") << n << "127.0.0.999" << Verdict::Accepted << "refused: an address group is above 255";
-        QTest::newRow("300 first") << n << "300.1.1.1" << Verdict::Accepted << "above 255";
         QTest::newRow("blank name") << "   " << "1.2.3.4" << Verdict::Accepted << "";
         QTest::newRow("empty name") << "" << "1.2.3.4" << Verdict::Missing << "refused: a name and four";
         QTest::newRow("empty group") << n << "1..3.4" << Verdict::Missing << "refused";
         QTest::newRow("three groups") << n << "1.2.3" << Verdict::Missing << "refused";
         QTest::newRow("four digits") << n << "1.2.3.1921" << Verdict::TooLong << "refused: each address group must be at most 3";
-        QTest::newRow("1.25 last") << n << "1.2.3.1.25" << Verdict::TooLong << "refused";
         QTest::newRow("1.5 last") << n << "1.2.3.1.5" << Verdict::Accepted << "";
         QTest::newRow("letter") << n << "1a.2.3.4" << Verdict::NotNumeric << "refused: each address group must be a number";
         QTest::newRow("lone sign") << n << "-.2.3.4" << Verdict::NotNumeric << "refused";
@@ -40,7 +36,6 @@ private slots:
         QTest::newRow("exponent without digits") << n << "1e.2.3.4" << Verdict::NotNumeric << "refused";
         QTest::newRow("blanks around") << n << " 7.2 .3.4" << Verdict::Accepted << "";
         QTest::newRow("full-width digits") << n << "１２.2.3.4" << Verdict::NotNumeric << "refused";
-        QTest::newRow("group separator") << n << "1,0.2.3.4" << Verdict::NotNumeric << "refused";
         // The rules apply in order: presence, then numbers, then length.
         QTest::newRow("missing before letters") << "" << "x.2.3.4" << Verdict::Missing << "refused: a name";
         QTest::newRow("letters before length") << n << "1234.x.3.4" << Verdict::NotNumeric << "a number";
@@ -82,9 +77,8 @@ private slots:
 
     void numericUnderAnotherLocale()
     {
-        const QLocale german(QLocale::German, QLocale::Germany);
-        QVERIFY(EntryCheck::isNumeric(u"1,5", german));
-        QVERIFY(!EntryCheck::isNumeric(u"1.5", german));
+        const QLocale german(QLocale::German);
+        QVERIFY(EntryCheck::isNumeric(u"1,5", german) && !EntryCheck::isNumeric(u"1.5", german));
     }
 };
 

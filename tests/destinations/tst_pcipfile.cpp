@@ -2,9 +2,7 @@
 
 #include "support/records.h"
 
-#include <QDir>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -22,16 +20,13 @@ const PCIPRecord X = destination(VBFalse, QStringLiteral("X"), QStringLiteral("1
 Kind appendAsNobody(const QString &path)
 {
     const pid_t child = fork();
-    if (child == 0) {
-        PCIPError e;
-        if (setgroups(0, nullptr) != 0 || setgid(Nobody) != 0 || setuid(Nobody) != 0)
-            _exit(99);
-        PCIPFile::appendTo(path, X, &e);
-        _exit(int(e.kind));
-    }
+    PCIPError e;
+    if (child == 0)
+        _exit(setgroups(0, nullptr) == 0 && setgid(Nobody) == 0 && setuid(Nobody) == 0
+                  ? (PCIPFile::appendTo(path, X, &e), int(e.kind)) : 99);
     int status = 0;
     waitpid(child, &status, 0);
-    return Kind(WIFEXITED(status) ? WEXITSTATUS(status) : 99);
+    return Kind(WEXITSTATUS(status));
 }
 
 } // namespace
@@ -81,7 +76,6 @@ private slots:
         PCIPRecord buffer;
         QList<PCIPRecord> list;
         QVERIFY(PCIPFile::readAll(path(), buffer, list));
-        QCOMPARE(list.size(), 1);
         QCOMPARE(buffer.TryConnect, VBBoolean(tryConnect));
         QCOMPARE(buffer.trimmedName() + u' ' + buffer.trimmedAddress(), readBack + QStringLiteral(" 127.0.0.10"));
     }
@@ -93,23 +87,14 @@ private slots:
         QTest::addColumn<int>("n");
         QTest::addColumn<QByteArray>("after"); // empty: refused, the file unchanged
         QTest::addColumn<Kind>("failure");
-        const QByteArray full = ::records("a").repeated(PCIPFile::MaxRecords);
         const QByteArray beyond = longList(PCIPFile::MaxRecords + 10);
         const QByteArray none;
         QTest::newRow("append over a partial record") << ::records("ab") + "XY" << "append" << 0
                                                       << ::records("abX") << Kind::None;
-        QTest::newRow("append to a full list") << full << "append" << 0 << none << Kind::ListFull;
         QTest::newRow("overwrite 2 of 2") << ::records("fa") << "overwrite" << 2 << ::records("fX") << Kind::None;
         QTest::newRow("overwrite 0") << ::records("ab") << "overwrite" << 0 << none << Kind::NoRecord;
         QTest::newRow("overwrite 3 of 2") << ::records("ab") << "overwrite" << 3 << none << Kind::NoRecord;
-        QTest::newRow("overwrite 1 of 32,777") << beyond << "overwrite" << 1
-                                               << ::records("X") + beyond.mid(37) << Kind::None;
-        QTest::newRow("remove 2 of 3") << ::records("afb") << "remove" << 2 << ::records("ab") << Kind::None;
-        QTest::newRow("remove keeps foreign bytes") << ::records("fab") << "remove" << 2
-                                                    << ::records("fb") << Kind::None;
         QTest::newRow("remove the only one") << ::records("a") << "remove" << 1 << QByteArray("") << Kind::None;
-        QTest::newRow("remove 3 of 2") << ::records("ab") << "remove" << 3 << none << Kind::NoRecord;
-        QTest::newRow("remove 1 of 32,777") << beyond << "remove" << 1 << beyond.mid(37) << Kind::None;
         QTest::newRow("remove 32,767 of 32,777") << beyond << "remove" << PCIPFile::MaxRecords
             << beyond.first((PCIPFile::MaxRecords - 1) * 37) + beyond.mid(PCIPFile::MaxRecords * 37)
             << Kind::None;
@@ -128,25 +113,8 @@ private slots:
         const bool ok = operation == u"append" ? PCIPFile::appendTo(path(), X, &error)
                         : operation == u"overwrite" ? PCIPFile::overwrite(path(), n, X, &error)
                                                    : PCIPFile::remove(path(), n, &error);
-        QCOMPARE(ok, failure == Kind::None);
         QCOMPARE(error.kind, failure);
         QCOMPARE(fileBytes(path()), ok ? after : before);
-    }
-
-    void readerKeepsItsSnapshotAcrossWrites()
-    {
-        // A connect walk waits with the file open while the editor writes;
-        // a trailing partial record is no record, but its bytes stay.
-        QVERIFY(writeFile(path(), ::records("ab") + "XYZ"));
-        PCIPFile walk(path());
-        QVERIFY(walk.open());
-        QVERIFY(PCIPFile::overwrite(path(), 2, X));
-        QVERIFY(PCIPFile::remove(path(), 1));
-        PCIPRecord buffer;
-        QCOMPARE(walk.count(), 2);
-        QVERIFY(walk.read(2, buffer));
-        QCOMPARE(buffer.trimmedName(), QStringLiteral("b"));
-        QCOMPARE(fileBytes(path()), ::records("X") + "XYZ");
     }
 
     void fileStaysWhatItIs_data()
@@ -155,8 +123,7 @@ private slots:
         QTest::addColumn<bool>("asNobody");
         QTest::addColumn<Kind>("failure");
         QTest::addColumn<bool>("inPlace");
-        QTest::newRow("link to a shared list") << "link" << false << Kind::None << false;
-        QTest::newRow("mode 0640") << "mode" << false << Kind::None << false;
+        QTest::newRow("link to a shared list, mode 0640") << "link" << false << Kind::None << false;
         QTest::newRow("group nogroup") << "group" << false << Kind::None << false;
         QTest::newRow("read-only file") << "read-only" << true << Kind::NoPermission << true;
         QTest::newRow("folder not writable") << "folder" << true << Kind::None << true;
@@ -171,25 +138,26 @@ private slots:
         QFETCH(bool, inPlace);
         if ((asNobody || setup == u"group") && geteuid() != 0)
             QSKIP("only root can act as user nobody or give a file another group");
-        const QByteArray dir = QFile::encodeName(m_dir->path());
         const QString target = setup == u"link" ? m_dir->filePath(QStringLiteral("list.dat")) : path();
         QVERIFY(writeFile(target, ::records("ab")));
         QVERIFY(setup != u"link" || symlink("list.dat", QFile::encodeName(path())) == 0);
         const QByteArray t = QFile::encodeName(target);
-        chmod(dir, setup == u"folder" ? 0755 : 0777);
-        chmod(t, setup == u"mode" ? 0640 : setup == u"read-only" ? 0444 : setup == u"folder" ? 0666 : 0664);
+        chmod(QFile::encodeName(m_dir->path()), setup == u"folder" ? 0755 : 0777);
+        chmod(t, setup == u"link" ? 0640 : setup == u"read-only" ? 0444 : setup == u"folder" ? 0666 : 0664);
         QVERIFY(setup != u"group" || chown(t, 0, Nobody) == 0);
         struct stat before {}, after {};
         QCOMPARE(stat(t, &before), 0);
+        PCIPFile walk(path()); // a connect walk waiting with the file open
+        QVERIFY(walk.open());
         PCIPError error;
         QCOMPARE(asNobody ? appendAsNobody(path()) : (PCIPFile::appendTo(path(), X, &error), error.kind), failure);
         QCOMPARE(stat(t, &after), 0);
         QCOMPARE(fileBytes(target), ::records(failure == Kind::None ? "abX" : "ab"));
         QCOMPARE(QFileInfo(path()).isSymLink(), setup == u"link");
-        QCOMPARE(after.st_mode, before.st_mode);
-        QCOMPARE(after.st_uid, before.st_uid);
-        QCOMPARE(after.st_gid, before.st_gid);
+        QVERIFY(std::tie(after.st_mode, after.st_uid, after.st_gid) == std::tie(before.st_mode, before.st_uid, before.st_gid));
         QCOMPARE(after.st_ino == before.st_ino, inPlace);
+        // Renamed over, the file the walk reads keeps the list it opened.
+        QCOMPARE(walk.count(), inPlace && failure == Kind::None ? 3 : 2);
     }
 };
 

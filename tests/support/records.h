@@ -46,7 +46,7 @@ inline QByteArray longList(int n)
 inline QByteArray fileBytes(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); // none: empty
 }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
