@@ -34,8 +34,7 @@ class tst_Form2 : public QObject
     Form2Window *openEditor()
     {
         m_editor->open();
-        Form2Window *w = m_editor->window();
-        return w && QTest::qWaitForWindowExposed(w) ? w : nullptr;
+        return QTest::qWaitForWindowExposed(m_editor->window()) ? m_editor->window() : nullptr;
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -72,10 +71,17 @@ private slots:
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QString>("failure"); // the reason the box gives
-        const QByteArray abc = records("abc"), beyond = longList(PCIPFile::MaxRecords + 10);
-        const QByteArray full = records("a").repeated(PCIPFile::MaxRecords);
+        // Steps, in order: size n (the display size, before opening), read-only
+        // (the list's disk), gone (its folder), limit (the file size: a full
+        // disk), click n, down, up, end, add, modify, reject, delete, cancel, reopen.
+        const QByteArray abc = records("abc"), beyond = longList(PCIPFile::MaxRecords + 10),
+                         full = records("a").repeated(PCIPFile::MaxRecords);
         const QString diskFull = QStringLiteral("ディスクに空きがありません。");
-        QTest::newRow("add") << abc << "add" << records("abcX") << "";
+        QTest::newRow("opening creates the file") << QByteArray() << "" << QByteArray("") << "";
+        QTest::newRow("add over a partial record") << abc + "XY" << "add" << records("abcX") << "";
+        QTest::newRow("delete the only one") << records("a") << "click 1, delete" << QByteArray("") << "";
+        QTest::newRow("中くらい, modify") << abc << "size 14, click 2, modify" << records("aXc") << "";
+        QTest::newRow("大きい, delete") << abc << "size 18, click 2, delete" << records("ac") << "";
         QTest::newRow("click, modify") << abc << "click 2, modify" << records("aXc") << "";
         QTest::newRow("key down, modify") << abc << "click 1, down, modify" << records("aXc") << "";
         QTest::newRow("key up, delete") << abc << "click 3, up, delete" << records("ac") << "";
@@ -86,6 +92,8 @@ private slots:
         QTest::newRow("rejected, still modify mode") << abc << "click 2, reject, modify" << records("aXc") << "";
         QTest::newRow("kept across reopening") << abc << "click 2, reopen, delete" << records("ac") << "";
         QTest::newRow("32,777 records, delete") << beyond << "click 1, delete" << beyond.mid(37) << "";
+        QTest::newRow("32,777 records, delete the last shown") << beyond << "click 1, end, delete"
+            << beyond.first((PCIPFile::MaxRecords - 1) * 37) + beyond.mid(PCIPFile::MaxRecords * 37) << "";
         QTest::newRow("32,777 records, modify") << beyond << "click 1, modify" << records("X") + beyond.mid(37) << "";
         QTest::newRow("full list") << full << "add" << full << QStringLiteral("接続先リストは32767件で一杯です。");
         QTest::newRow("disk full, add") << abc << "limit, add" << abc << diskFull;
@@ -108,17 +116,30 @@ private slots:
         QVERIFY(gone || QDir().mkdir(m_folder));
         if (readOnly && mount("tmpfs", folder, "tmpfs", 0, "size=64k") != 0)
             QSKIP("a read-only disk needs root, to mount one");
-        QVERIFY(gone || writeFile(m_folder + QStringLiteral("/PCIP.dat"), before));
+        QVERIFY(before.isNull() || writeFile(m_folder + QStringLiteral("/PCIP.dat"), before));
         QVERIFY(!readOnly || mount("tmpfs", folder, "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        const int size = steps.startsWith(u"size") ? steps.sliced(5, 2).toInt() : 9;
+        m_module.DisplayFontSize = qint16(size);
         Form2Window *w = openEditor();
-        for (const QString &step : steps.split(QStringLiteral(", "))) {
+        QVERIFY(w && w->isModal() && !w->parentWidget());
+        QCOMPARE(w->Command2->font().pointSize(), size == 9 ? QApplication::font().pointSize() : 15);
+        // Every control wholly visible: none lies under a later sibling
+        // (controls stand over frames), and each is one line of its font high.
+        const QList<QWidget *> controls = w->ListView1->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        for (qsizetype i = 0; i < controls.size(); ++i)
+            for (qsizetype j = i + 1; j < controls.size(); ++j)
+                QVERIFY2(qobject_cast<QGroupBox *>(controls[i]) || !controls[i]->geometry().intersects(controls[j]->geometry()),
+                         qPrintable(controls[i]->objectName() + u'/' + controls[j]->objectName()));
+        for (QWidget *c : std::initializer_list<QWidget *>{w->Command2, w->Command3, w->Text1, w->Text2, w->Text5})
+            QVERIFY(c->height() >= c->fontMetrics().height());
+        for (const QString &step : steps.split(QStringLiteral(", "), Qt::SkipEmptyParts)) {
             QVERIFY(w);
             m_box.answer = step == u"cancel" ? MessageBox::Answer::Cancel : MessageBox::Answer::Ok;
             const rlimit limited{30, m_limit.rlim_max}; // less than one record
             if (step.startsWith(u"click"))
                 clickRow(*w, step.back().digitValue());
-            else if (step == u"down" || step == u"up")
-                QTest::keyClick(w->ListView1, step == u"up" ? Qt::Key_Up : Qt::Key_Down);
+            else if (step == u"down" || step == u"up" || step == u"end")
+                QTest::keyClick(w->ListView1, step == u"up" ? Qt::Key_Up : step == u"end" ? Qt::Key_End : Qt::Key_Down);
             else if (step == u"limit")
                 QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
             else if (step == u"reopen")
@@ -135,7 +156,7 @@ private slots:
                 QTest::mouseClick(step == u"add" ? static_cast<QWidget *>(w->Command1) : w->Command3, Qt::LeftButton);
             }
             QTreeWidgetItem *row = w->ListView1->currentItem();
-            if (step.startsWith(u"click") || step == u"down" || step == u"up") {
+            if (step.startsWith(u"click") || step == u"down" || step == u"up" || step == u"end") {
                 // What is highlighted is what is selected and in the boxes.
                 QCOMPARE(w->ListView1->selectedItems(), QList<QTreeWidgetItem *>{row});
                 QCOMPARE(m_editor->SelectedRow, w->ListView1->indexOfTopLevelItem(row) + 1);
@@ -146,40 +167,9 @@ private slots:
         }
         QCOMPARE(fileBytes(m_folder + QStringLiteral("/PCIP.dat")), after);
         QCOMPARE(QDir(m_folder).entryList(QDir::Files), gone ? QStringList() : QStringList{"PCIP.dat"});
-        QStringList failures = m_box.texts().filter(WriteFailed);
-        QCOMPARE(failures, failure.isEmpty() ? QStringList() : QStringList{WriteFailed + failure});
+        QCOMPARE(m_box.texts().filter(WriteFailed), failure.isEmpty() ? QStringList() : QStringList{WriteFailed + failure});
         if (!failure.isEmpty()) // the boxes keep the entry to try again
             QVERIFY(!w->Text1->text().isEmpty() && m_editor->SelectedRow == steps.contains(u"click"));
-    }
-
-    void layout_data()
-    {
-        QTest::addColumn<int>("displaySize");
-        QTest::newRow("小さい") << 9;
-        QTest::newRow("中くらい") << 14;
-        QTest::newRow("大きい") << 18;
-    }
-
-    void layout()
-    {
-        QFETCH(int, displaySize);
-        m_module.DisplayFontSize = qint16(displaySize);
-        QVERIFY(QDir().mkdir(m_folder));
-        Form2Window *w = openEditor();
-        QVERIFY(w && w->isModal() && !w->parentWidget());
-        QVERIFY(QFile::exists(m_folder + QStringLiteral("/PCIP.dat"))); // created, empty
-        QCOMPARE(w->Command2->font().pointSize(), displaySize == 9 ? QApplication::font().pointSize() : 15);
-        // Every control wholly visible: none lies under a later sibling
-        // (controls stand over frames), and each is one line of its font high.
-        const QList<QWidget *> controls = w->ListView1->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
-        for (qsizetype i = 0; i < controls.size(); ++i)
-            for (qsizetype j = i + 1; j < controls.size(); ++j)
-                QVERIFY2(qobject_cast<QGroupBox *>(controls[i]) || !controls[i]->geometry().intersects(controls[j]->geometry()),
-                         qPrintable(controls[i]->objectName() + u'/' + controls[j]->objectName()));
-        for (QWidget *c : std::initializer_list<QWidget *>{w->Command2, w->Command3, w->Text1, w->Text2, w->Text5})
-            QVERIFY(c->height() >= c->fontMetrics().height());
-        w->h11->trigger();
-        QCOMPARE(m_shell.opened.last(), QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ドゥヴェッタ.chm")));
     }
 };
 
