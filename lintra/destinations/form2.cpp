@@ -62,6 +62,7 @@ QString failureReason(const PCIPError &error)
     }
     return error.detail;
 }
+
 constexpr int SmallDisplay = 9;
 // FontEnlarge: point sizes, and heights in twips.
 constexpr int EnlargedPoints = 15;
