@@ -121,26 +121,21 @@ int main(int argc, char *argv[])
     window.resize(size.width(), 150);
     save(window, out.filePath(QStringLiteral("short.png")));
 
-    // The destination editor at the small and the large display size.
-    Form2 editor(module, box, shell);
+    // The destination editor at each display size.
+    Form2 editor(module, box, shell, QStringLiteral("PCIP.dat"));
     PCIPRecord second;
     second.TryConnect = VBFalse;
     second.setName(QStringLiteral("大阪支社"));
     second.setAddress(QStringLiteral("127.0.0.71"));
     PCIPFile::appendTo(QStringLiteral("PCIP.dat"), second);
-    QString editorShot;
-    QObject::connect(&editor, &Form2::opened, &editor, [&](Form2Window *w) {
-        QTimer::singleShot(0, w, [&, w] {
-            settle();
-            w->grab().save(editorShot);
-            std::printf("%s\n", qPrintable(editorShot));
-            w->close();
-        });
-    });
-    for (int points : {9, 18}) {
+    for (int points : {9, 14, 18}) {
         module.DisplayFontSize = qint16(points);
-        editorShot = out.filePath(QStringLiteral("editor-%1.png").arg(points));
-        editor.show();
+        editor.open();
+        settle();
+        const QString shot = out.filePath(QStringLiteral("editor-%1.png").arg(points));
+        editor.window()->grab().save(shot);
+        std::printf("%s\n", qPrintable(shot));
+        editor.window()->close();
     }
 
     // The about window.

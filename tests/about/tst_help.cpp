@@ -25,7 +25,7 @@ private slots:
         RecordingShellOpen shell;
         FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(9, 0))};
         Module1 module;
-        Form2 editor(module, box, shell);
+        Form2 editor(module, box, shell, QStringLiteral("PCIP.dat"));
         form1 window(module, box, clock, shell);
         window.setDestinationEditor(&editor);
         const QList<QAction *> menus = window.menuBar()->actions(); // 終了, 設定, ヘルプ

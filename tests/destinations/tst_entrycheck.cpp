@@ -1,10 +1,12 @@
+// The entry check, in the editor's function and in pcipwrite, which must
+// refuse what the editor refuses and also a group above 255.
 #include "destinations/entrycheck.h"
 
-#include <QTest>
+#include "support/records.h"
+
+#include <QtTest>
 
 using EntryCheck::Verdict;
-using Groups = std::array<QString, 4>;
-Q_DECLARE_METATYPE(Groups)
 Q_DECLARE_METATYPE(Verdict)
 
 class tst_EntryCheck : public QObject
@@ -12,85 +14,70 @@ class tst_EntryCheck : public QObject
     Q_OBJECT
 
 private slots:
-    void check_data();
-    void check();
-    void numericUnderAnotherLocale();
-    void split_data();
-    void split();
+    void check_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<Verdict>("verdict");
+        QTest::addColumn<QString>("said"); // by pcipwrite
+        const QString n = QStringLiteral("本社");
+        QTest::newRow("255") << n << "255.255.255.255" << Verdict::Accepted << "";
+        QTest::newRow("999") << n << "127.0.0.999" << Verdict::Accepted << "refused: an address group is above 255";
+        QTest::newRow("blank name") << "   " << "1.2.3.4" << Verdict::Accepted << "";
+        QTest::newRow("empty name") << "" << "1.2.3.4" << Verdict::Missing << "refused: a name and four";
+        QTest::newRow("empty group") << n << "1..3.4" << Verdict::Missing << "refused";
+        QTest::newRow("four digits") << n << "1.2.3.1921" << Verdict::TooLong << "refused: each address group must be at most 3";
+        QTest::newRow("1.5 last") << n << "1.2.3.1.5" << Verdict::Accepted << "";
+        QTest::newRow("letter") << n << "1a.2.3.4" << Verdict::NotNumeric << "refused: each address group must be a number";
+        QTest::newRow("lone sign") << n << "-.2.3.4" << Verdict::NotNumeric << "refused";
+        QTest::newRow("exponent") << n << "1E2.2.3.4" << Verdict::Accepted << "";
+        QTest::newRow("exponent without digits") << n << "1e.2.3.4" << Verdict::NotNumeric << "refused";
+        QTest::newRow("blanks around") << n << " 7.2 .3.4" << Verdict::Accepted << "";
+        QTest::newRow("full-width digits") << n << "１２.2.3.4" << Verdict::NotNumeric << "refused";
+        // The rules apply in order: presence, then numbers, then length.
+        QTest::newRow("letters before length") << n << "1234.x.3.4" << Verdict::NotNumeric << "a number";
+        QTest::newRow("name cut") << "abcdefghijklmnopqrstuvwxy" << "1.2.3.4" << Verdict::Accepted
+                                  << "the name was cut to 20 bytes: abcdefghijklmnopqrst";
+    }
+
+    void check()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        QFETCH(Verdict, verdict);
+        QFETCH(QString, said);
+        QCOMPARE(EntryCheck::check(name, EntryCheck::splitAddress(address), QLocale::c()), verdict);
+
+        const QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("PCIP.dat"));
+        QVERIFY(writeFile(file, records("a"))); // pcipwrite appends
+        QProcess pcipwrite;
+        pcipwrite.setProcessChannelMode(QProcess::MergedChannels);
+        pcipwrite.setEnvironment({QStringLiteral("LC_ALL=C.UTF-8")});
+        pcipwrite.start(QStringLiteral(PCIPWRITE), {file, name, address});
+        QVERIFY(pcipwrite.waitForFinished());
+        const bool refused = verdict != Verdict::Accepted || said.contains(u"above 255");
+        QCOMPARE(pcipwrite.exitCode(), refused ? 2 : 0);
+        const QString out = QString::fromUtf8(pcipwrite.readAll());
+        QVERIFY2(said.isEmpty() ? out.isEmpty() : out.contains(said), qPrintable(out));
+        QCOMPARE(fileBytes(file), records("a")
+                     + (refused ? QByteArray() : destination(VBTrue, name, address.toLower()).toBytes()));
+    }
+
+    void helpSaysItAppends()
+    {
+        QProcess pcipwrite;
+        pcipwrite.start(QStringLiteral(PCIPWRITE), {QStringLiteral("--help")});
+        QVERIFY(pcipwrite.waitForFinished());
+        QVERIFY(pcipwrite.readAllStandardOutput().contains("Appends one destination to the end"));
+    }
+
+    void numericUnderAnotherLocale()
+    {
+        const QLocale german(QLocale::German);
+        QVERIFY(EntryCheck::isNumeric(u"1,5", german) && !EntryCheck::isNumeric(u"1.5", german));
+    }
 };
-
-void tst_EntryCheck::check_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<Groups>("groups");
-    QTest::addColumn<Verdict>("verdict");
-    auto g = [](const char *a, const char *b, const char *c, const char *d) {
-        return Groups{QString::fromUtf8(a), QString::fromUtf8(b), QString::fromUtf8(c),
-                      QString::fromUtf8(d)};
-    };
-    const QString name = QStringLiteral("本社");
-    QTest::newRow("plain address") << name << g("192", "168", "0", "10") << Verdict::Accepted;
-    QTest::newRow("all 999") << name << g("999", "999", "999", "999") << Verdict::Accepted;
-    QTest::newRow("blank name") << QStringLiteral("   ") << g("1", "2", "3", "4") << Verdict::Accepted;
-    QTest::newRow("empty name") << QString() << g("1", "2", "3", "4") << Verdict::Missing;
-    QTest::newRow("empty group") << name << g("1", "", "3", "4") << Verdict::Missing;
-    QTest::newRow("four digits") << name << g("1921", "168", "0", "1") << Verdict::TooLong;
-    QTest::newRow("letter") << name << g("1a", "168", "0", "1") << Verdict::NotNumeric;
-    QTest::newRow("word") << name << g("abc", "1", "1", "1") << Verdict::NotNumeric;
-    QTest::newRow("decimal") << name << g("1.5", "2", "3", "4") << Verdict::Accepted;
-    QTest::newRow("leading blank") << name << g(" 7", "2", "3", "4") << Verdict::Accepted;
-    QTest::newRow("trailing blank") << name << g("7 ", "2", "3", "4") << Verdict::Accepted;
-    QTest::newRow("exponent") << name << g("1E2", "2", "3", "4") << Verdict::Accepted;
-    QTest::newRow("signed") << name << g("-1", "+2", "3", "4") << Verdict::Accepted;
-    QTest::newRow("lone sign") << name << g("-", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("lone separator") << name << g(".", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("blank only") << name << g(" ", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("exponent without digits") << name << g("1e", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("two separators") << name << g("1.2.", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("hex prefix") << name << g("&H1", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("full-width digits") << name << g("１２", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("group separator") << name << g("1,0", "2", "3", "4") << Verdict::NotNumeric;
-    QTest::newRow("numeric but long") << name << g("1.25", "2", "3", "4") << Verdict::TooLong;
-    // The rules apply in order: presence, then numbers, then length.
-    QTest::newRow("missing before letters") << QString() << g("x", "2", "3", "4") << Verdict::Missing;
-    QTest::newRow("letters before length") << name << g("1234", "x", "3", "4") << Verdict::NotNumeric;
-}
-
-void tst_EntryCheck::check()
-{
-    QFETCH(QString, name);
-    QFETCH(Groups, groups);
-    QFETCH(Verdict, verdict);
-    QCOMPARE(EntryCheck::check(name, groups, QLocale::c()), verdict);
-}
-
-void tst_EntryCheck::numericUnderAnotherLocale()
-{
-    const QLocale german(QLocale::German, QLocale::Germany);
-    QVERIFY(EntryCheck::isNumeric(u"1,5", german));
-    QVERIFY(!EntryCheck::isNumeric(u"1.5", german));
-    QVERIFY(EntryCheck::isNumeric(u"12", german));
-}
-
-void tst_EntryCheck::split_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<Groups>("groups");
-    QTest::newRow("four groups") << QStringLiteral("127.168.0.10")
-                                 << Groups{"127", "168", "0", "10"};
-    QTest::newRow("four dots") << QStringLiteral("1.5.2.3.4") << Groups{"1", "5", "2", "3.4"};
-    QTest::newRow("two dots") << QStringLiteral("1.2.3") << Groups{"1", "2", "3", ""};
-    QTest::newRow("no dot") << QStringLiteral("abc") << Groups{"abc", "", "", ""};
-    QTest::newRow("empty") << QString() << Groups{"", "", "", ""};
-    QTest::newRow("trailing dots") << QStringLiteral("1...") << Groups{"1", "", "", ""};
-}
-
-void tst_EntryCheck::split()
-{
-    QFETCH(QString, address);
-    QFETCH(Groups, groups);
-    QCOMPARE(EntryCheck::splitAddress(address), groups);
-}
 
 QTEST_GUILESS_MAIN(tst_EntryCheck)
 #include "tst_entrycheck.moc"

@@ -2,52 +2,32 @@
 
 #include "support/records.h"
 
-#include <QDir>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using Kind = PCIPError::Kind;
 
 namespace {
 
+constexpr uid_t Nobody = 65534; // user nobody, group nogroup
+const PCIPRecord X = destination(VBFalse, QStringLiteral("X"), QStringLiteral("127.0.0.9"));
 
-QByteArray readBytes(const QString &path)
+// Appends X as user nobody in a child process; the exit status is the kind.
+Kind appendAsNobody(const QString &path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    const pid_t child = fork();
+    PCIPError e;
+    if (child == 0)
+        _exit(setgroups(0, nullptr) == 0 && setgid(Nobody) == 0 && setuid(Nobody) == 0
+                  ? (PCIPFile::appendTo(path, X, &e), int(e.kind)) : 99);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return Kind(WEXITSTATUS(status));
 }
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-// Makes every write past `bytes` fail with EFBIG, as a full disk would, even
-// for root, for as long as the object lives.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = m_saved;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -55,245 +35,88 @@ class tst_PCIPFile : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void recordBytes_data();
-    void recordBytes();
-    void fieldsReadBack_data();
-    void fieldsReadBack();
-    void missingFileReadsEmptyAndIsCreated();
-    void partialRecordIgnoredAndOverwrittenByAppend();
-    void overwriteKeepsLength();
-    void readerKeepsItsSnapshotAcrossWrites();
-    void rewriteDeletingTheOnlyEntry();
-    void countCappedAtMaximum();
-    void rewriteFailureKeepsOldFile();
-    void appendFailureReported();
-    void unopenableFileReported();
-    void readAllLeavesLastRecordInBuffer();
-    void trimmingTakesOnlySpaces();
-
-private:
     QString path() const { return m_dir->filePath(QStringLiteral("PCIP.dat")); }
     std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+    }
+
+    void records_data()
+    {
+        QTest::addColumn<int>("tryConnect");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray address = "127.0.0.10     ";
+        auto b = [&](const char *flag) { return QByteArray(flag, 2) + "b" + QByteArray(19, ' ') + address; };
+        QTest::newRow("tried") << -1 << "b" << b("\xFF\xFF");
+        QTest::newRow("not tried") << 0 << "b" << b("\0\0");
+        // Flags whose two bytes differ: each reads otherwise in the other byte order.
+        QTest::newRow("flag 1") << 1 << "b" << b("\x01\0");
+        QTest::newRow("flag 256") << 256 << "b" << b("\0\x01");
+        QTest::newRow("cut at 20 bytes, no lone lead byte") << -1 << "a本社本社本社本社本社"
+            << "\xFF\xFF" "a" + QByteArray("\x96\x7B\x8E\xD0").repeated(4) + "\x96\x7B " + address;
+    }
+
+    void records()
+    {
+        QFETCH(int, tryConnect);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(PCIPFile::appendTo(path(), destination(VBBoolean(tryConnect), name, QStringLiteral("127.0.0.10"))));
+        QCOMPARE(fileBytes(path()), bytes);
+        PCIPRecord buffer;
+        QList<PCIPRecord> list;
+        QVERIFY(PCIPFile::readAll(path(), buffer, list));
+        QCOMPARE(buffer.TryConnect, VBBoolean(tryConnect));
+        QCOMPARE(buffer.toBytes(), bytes); // read back, nothing changes
+    }
+
+    void fileStaysWhatItIs_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("asNobody");
+        QTest::addColumn<Kind>("failure");
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("link to a shared list, mode 0640") << "link" << false << Kind::None << false;
+        QTest::newRow("group nogroup") << "group" << false << Kind::None << false;
+        QTest::newRow("read-only file") << "read-only" << true << Kind::NoPermission << true;
+        QTest::newRow("folder not writable") << "folder" << true << Kind::None << true;
+        QTest::newRow("another user's file, group-writable") << "group" << true << Kind::None << true;
+    }
+
+    void fileStaysWhatItIs()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, asNobody);
+        QFETCH(Kind, failure);
+        QFETCH(bool, inPlace);
+        if ((asNobody || setup == u"group") && geteuid() != 0)
+            QSKIP("only root can act as user nobody or give a file another group");
+        const QString target = setup == u"link" ? m_dir->filePath(QStringLiteral("list.dat")) : path();
+        QVERIFY(writeFile(target, ::records("ab")));
+        QVERIFY(setup != u"link" || symlink("list.dat", QFile::encodeName(path())) == 0);
+        const QByteArray t = QFile::encodeName(target);
+        chmod(QFile::encodeName(m_dir->path()), setup == u"folder" ? 0755 : 0777);
+        chmod(t, setup == u"link" ? 0640 : setup == u"read-only" ? 0444 : setup == u"folder" ? 0666 : 0664);
+        QVERIFY(setup != u"group" || chown(t, 0, Nobody) == 0);
+        struct stat before {}, after {};
+        QCOMPARE(stat(t, &before), 0);
+        PCIPFile walk(path()); // a connect walk waiting with the file open
+        QVERIFY(walk.open());
+        PCIPError error;
+        QCOMPARE(asNobody ? appendAsNobody(path()) : (PCIPFile::appendTo(path(), X, &error), error.kind), failure);
+        QCOMPARE(stat(t, &after), 0);
+        QCOMPARE(fileBytes(target), ::records(failure == Kind::None ? "abX" : "ab"));
+        QCOMPARE(QFileInfo(path()).isSymLink(), setup == u"link");
+        QVERIFY(std::tie(after.st_mode, after.st_uid, after.st_gid) == std::tie(before.st_mode, before.st_uid, before.st_gid));
+        QCOMPARE(after.st_ino == before.st_ino, inPlace);
+        // Renamed over, the file the walk reads keeps the list it opened.
+        QCOMPARE(walk.count(), inPlace && failure == Kind::None ? 3 : 2);
+    }
 };
-
-void tst_PCIPFile::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
-void tst_PCIPFile::recordBytes_data()
-{
-    QTest::addColumn<int>("tryConnect");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("tried server1")
-        << -1 << QStringLiteral("server1") << QStringLiteral("127.0.0.10")
-        << QByteArray("\xFF\xFF" "server1             " "127.0.0.10     ");
-    QTest::newRow("not tried") << 0 << QStringLiteral("b") << QStringLiteral("127.0.0.5")
-                               << QByteArray("\0\0" "b                   " "127.0.0.5      ", 37);
-    QTest::newRow("full-width address unpadded")
-        << -1 << QStringLiteral("x") << QStringLiteral("127.100.100.200")
-        << QByteArray("\xFF\xFF" "x                   " "127.100.100.200");
-    QTest::newRow("double-byte name cut at 20 bytes")
-        << -1 << QStringLiteral("本社本社本社本社本社本社") << QStringLiteral("127.0.0.1")
-        << QByteArray("\xFF\xFF" "\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0"
-                      "\x96\x7B\x8E\xD0" "127.0.0.1      ");
-    QTest::newRow("no lone lead byte at the cut")
-        << -1 << QStringLiteral("a本社本社本社本社本社") << QStringLiteral("127.0.0.1")
-        << QByteArray("\xFF\xFF" "a\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0\x96\x7B\x8E\xD0"
-                      "\x96\x7B " "127.0.0.1      ");
-    QTest::newRow("unmappable becomes ?")
-        << -1 << QStringLiteral("a😀b") << QStringLiteral("127.0.0.1")
-        << QByteArray("\xFF\xFF" "a?b                 " "127.0.0.1      ");
-}
-
-void tst_PCIPFile::recordBytes()
-{
-    QFETCH(int, tryConnect);
-    QFETCH(QString, name);
-    QFETCH(QString, address);
-    QFETCH(QByteArray, bytes);
-    QVERIFY(PCIPFile::appendTo(path(), destination(VBBoolean(tryConnect), name, address)));
-    QCOMPARE(readBytes(path()), bytes);
-    QCOMPARE(bytes.size(), PCIPRecord::Length);
-}
-
-void tst_PCIPFile::fieldsReadBack_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("12 double-byte read back as 10")
-        << QStringLiteral("あいうえおかきくけこさし") << QStringLiteral("あいうえおかきくけこ");
-    QTest::newRow("25 ascii read back as 20")
-        << QStringLiteral("abcdefghijklmnopqrstuvwxy") << QStringLiteral("abcdefghijklmnopqrst");
-    QTest::newRow("mixed cut at a boundary")
-        << QStringLiteral("a本社本社本社本社本社") << QStringLiteral("a本社本社本社本社本");
-    QTest::newRow("half-width kana") << QStringLiteral("ｻｰﾊﾞｰ") << QStringLiteral("ｻｰﾊﾞｰ");
-}
-
-void tst_PCIPFile::fieldsReadBack()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
-    QVERIFY(PCIPFile::appendTo(path(), destination(VBTrue, name, QStringLiteral("127.0.0.1"))));
-    PCIPRecord buffer;
-    QList<PCIPRecord> records;
-    QVERIFY(PCIPFile::readAll(path(), buffer, records));
-    QCOMPARE(records.size(), 1);
-    QCOMPARE(records[0].PCName.trimmed(), expected);
-    QCOMPARE(records[0].PCName.size(), PCIPRecord::NameWidth);
-    QCOMPARE(records[0].IPAddress, QStringLiteral("127.0.0.1      "));
-}
-
-void tst_PCIPFile::missingFileReadsEmptyAndIsCreated()
-{
-    PCIPRecord buffer;
-    QList<PCIPRecord> records{PCIPRecord()};
-    QVERIFY(PCIPFile::readAll(path(), buffer, records));
-    QVERIFY(records.isEmpty());
-    QVERIFY(QFile::exists(path()));
-    QCOMPARE(QFileInfo(path()).size(), 0);
-}
-
-void tst_PCIPFile::partialRecordIgnoredAndOverwrittenByAppend()
-{
-    const PCIPRecord first = destination(VBTrue, QStringLiteral("one"), QStringLiteral("127.0.0.1"));
-    writeBytes(path(), first.toBytes() + QByteArray("XYZ"));
-    PCIPFile file(path());
-    QVERIFY(file.open());
-    QCOMPARE(file.count(), 1);
-    file.close();
-
-    const PCIPRecord second = destination(VBFalse, QStringLiteral("two"), QStringLiteral("127.0.0.2"));
-    QVERIFY(PCIPFile::appendTo(path(), second));
-    QCOMPARE(readBytes(path()), first.toBytes() + second.toBytes());
-    QCOMPARE(QFileInfo(path()).size(), 74);
-}
-
-void tst_PCIPFile::overwriteKeepsLength()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    const PCIPRecord c = destination(VBFalse, QStringLiteral("c"), QStringLiteral("127.0.0.3"));
-    QVERIFY(PCIPFile::rewrite(path(), {a, b}));
-    QVERIFY(PCIPFile::overwrite(path(), 2, c));
-    QCOMPARE(readBytes(path()), a.toBytes() + c.toBytes());
-    QVERIFY(!PCIPFile::overwrite(path(), 0, c));
-    QVERIFY(!PCIPFile::overwrite(path(), 3, c));
-    QCOMPARE(readBytes(path()), a.toBytes() + c.toBytes());
-}
-
-void tst_PCIPFile::readerKeepsItsSnapshotAcrossWrites()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBTrue, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    QVERIFY(PCIPFile::rewrite(path(), {a, b}));
-    PCIPFile walk(path());
-    QVERIFY(walk.open());
-    QVERIFY(PCIPFile::overwrite(path(), 2, a));
-    QVERIFY(PCIPFile::appendTo(path(), b));
-    QVERIFY(PCIPFile::rewrite(path(), {b}));
-    PCIPRecord buffer;
-    QCOMPARE(walk.count(), 2);
-    QVERIFY(walk.read(2, buffer));
-    QCOMPARE(buffer.PCName.trimmed(), QStringLiteral("b"));
-    QCOMPARE(readBytes(path()), b.toBytes());
-}
-
-void tst_PCIPFile::rewriteDeletingTheOnlyEntry()
-{
-    QVERIFY(PCIPFile::appendTo(path(), destination(VBTrue, QStringLiteral("a"), QStringLiteral("1.2.3.4"))));
-    QVERIFY(PCIPFile::rewrite(path(), {}));
-    QVERIFY(QFile::exists(path()));
-    QCOMPARE(QFileInfo(path()).size(), 0);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("PCIP.dat")});
-}
-
-void tst_PCIPFile::countCappedAtMaximum()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
-    writeBytes(path(), r.toBytes().repeated(PCIPFile::MaxRecords + 1) + "xx");
-    PCIPFile file(path());
-    QVERIFY(file.open());
-    QCOMPARE(file.count(), PCIPFile::MaxRecords);
-    PCIPRecord buffer;
-    QVERIFY(file.read(PCIPFile::MaxRecords, buffer));
-    QVERIFY(!file.read(PCIPFile::MaxRecords + 1, buffer));
-    file.close();
-    QVERIFY(!PCIPFile::appendTo(path(), r)); // the count cannot grow past the maximum
-    QCOMPARE(QFileInfo(path()).size(), qint64(PCIPFile::MaxRecords + 1) * 37 + 2);
-}
-
-void tst_PCIPFile::rewriteFailureKeepsOldFile()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral("keep"), QStringLiteral("127.0.0.1"));
-    QVERIFY(PCIPFile::rewrite(path(), {r, r}));
-    const QByteArray before = readBytes(path());
-    QString error;
-    {
-        FileSizeLimit limit(50);
-        QVERIFY(!PCIPFile::rewrite(path(), {r, r, r}, &error));
-    }
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(readBytes(path()), before);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("PCIP.dat")});
-}
-
-void tst_PCIPFile::appendFailureReported()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral("r"), QStringLiteral("127.0.0.1"));
-    QVERIFY(PCIPFile::appendTo(path(), r));
-    QString error;
-    {
-        FileSizeLimit limit(50);
-        QVERIFY(!PCIPFile::appendTo(path(), r, &error));
-    }
-    QVERIFY(!error.isEmpty());
-}
-
-void tst_PCIPFile::unopenableFileReported()
-{
-    // A directory in the file's place cannot be opened, even by root.
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("PCIP.dat")));
-    PCIPRecord buffer;
-    QList<PCIPRecord> records;
-    QString error;
-    QVERIFY(!PCIPFile::readAll(path(), buffer, records, &error));
-    QVERIFY(!error.isEmpty());
-    error.clear();
-    QVERIFY(!PCIPFile::appendTo(path(), buffer, &error));
-    QVERIFY(!error.isEmpty());
-    error.clear();
-    QVERIFY(!PCIPFile::rewrite(path(), {buffer}, &error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(QFileInfo(path()).isDir());
-}
-
-void tst_PCIPFile::readAllLeavesLastRecordInBuffer()
-{
-    const PCIPRecord a = destination(VBTrue, QStringLiteral("a"), QStringLiteral("127.0.0.1"));
-    const PCIPRecord b = destination(VBFalse, QStringLiteral("b"), QStringLiteral("127.0.0.2"));
-    QVERIFY(PCIPFile::rewrite(path(), {a, b}));
-    PCIPRecord buffer;
-    QList<PCIPRecord> records;
-    QVERIFY(PCIPFile::readAll(path(), buffer, records));
-    QCOMPARE(records.size(), 2);
-    QCOMPARE(buffer.PCName, b.PCName);
-    QCOMPARE(buffer.TryConnect, VBFalse);
-    QCOMPARE(records[0].TryConnect, VBTrue);
-}
-
-void tst_PCIPFile::trimmingTakesOnlySpaces()
-{
-    const PCIPRecord r = destination(VBTrue, QStringLiteral(" \u3000本社\t "),
-                                     QStringLiteral(" 127.0.0.1"));
-    QCOMPARE(r.trimmedName(), QStringLiteral("\u3000本社\t"));
-    QCOMPARE(r.trimmedAddress(), QStringLiteral(" 127.0.0.1"));
-}
 
 QTEST_GUILESS_MAIN(tst_PCIPFile)
 #include "tst_pcipfile.moc"
