@@ -5,7 +5,6 @@
 #include "app/module1.h"
 #include "destinations/form2.h"
 #include "destinations/form2window.h"
-#include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
 #include "platform/desktopinputmode.h"
@@ -56,7 +55,7 @@ int runLintra(int &argc, char **argv, const std::function<void()> &whenShown)
     DesktopInputMode inputMode;
 
     Module1 module;
-    Form2 editor(module, messageBox, shell, QString::fromLatin1(PCIPFile::DefaultName));
+    Form2 editor(module, messageBox, shell, module.PCIPPath);
     form1 window(module, messageBox, clock, shell);
     window.setDestinationEditor(&editor);
     window.setInputMode(inputMode);

@@ -32,11 +32,10 @@ struct PCIPError
 class PCIPFile
 {
 public:
-    static constexpr char DefaultName[] = "PCIP.dat"; // relative: the working directory
     // The design counts records in a signed 16-bit integer.
     static constexpr int MaxRecords = 32767;
 
-    explicit PCIPFile(QString path = QString::fromLatin1(DefaultName));
+    explicit PCIPFile(QString path);
 
     // Opens the file for reading, creating it empty when missing (falls
     // back to read-only where it may not be written).

@@ -29,8 +29,9 @@ QString attemptStatus(const QString &name)
 } // namespace
 
 ChatLink::ChatLink(ChatView &view, MessageBox &messageBox, const Clock &clock, PCIPRecord &buffer,
-                   QObject *parent)
-    : QObject(parent), m_view(view), m_messageBox(messageBox), m_clock(clock), m_buffer(buffer)
+                   QString destinations, QObject *parent)
+    : QObject(parent), m_view(view), m_messageBox(messageBox), m_clock(clock), m_buffer(buffer),
+      m_destinations(std::move(destinations))
 {
     m_socket.setParent(this);
     connect(&m_socket, &ChatSocket::connected, this, &ChatLink::WSock_Connect);
@@ -77,7 +78,7 @@ void ChatLink::ServerConnect()
 
     ConnectDone = VBFalse;
     ConnectError = VBFalse;
-    PCIPFile file;
+    PCIPFile file(m_destinations);
     const bool opened = file.open();
     if (!opened)
         fail(file.errorString());

@@ -26,8 +26,9 @@ public:
     // An attempt is given up once more than this many whole seconds passed.
     static constexpr qint64 AttemptWaitSeconds = 2;
 
+    // destinations: the path of PCIP.dat, which each connect walk reads.
     ChatLink(ChatView &view, MessageBox &messageBox, const Clock &clock, PCIPRecord &buffer,
-             QObject *parent = nullptr);
+             QString destinations, QObject *parent = nullptr);
     ~ChatLink() override;
 
     void Command1_Click();  // send, or refresh when the message box is empty
@@ -70,6 +71,7 @@ private:
     MessageBox &m_messageBox;
     const Clock &m_clock;
     PCIPRecord &m_buffer; // PCIPBuffer
+    const QString m_destinations;
     ChatSocket m_socket;  // WSock
     EraClock m_eraClock;
     int m_refreshIndex = 0;

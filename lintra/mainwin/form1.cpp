@@ -40,7 +40,7 @@ constexpr int LineCountSteps = 5;
 form1::form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellOpen &shell,
              QWidget *parent)
     : QMainWindow(parent), m_module(module), m_shell(shell),
-      m_link(*this, messageBox, clock, module.PCIPBuffer)
+      m_link(*this, messageBox, clock, module.PCIPBuffer, module.PCIPPath)
 {
     setObjectName(QStringLiteral("form1"));
     setWindowTitle(QStringLiteral("Lintra"));

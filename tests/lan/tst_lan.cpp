@@ -79,7 +79,7 @@ private:
     RecordingMessageBox m_box;
     SystemClock m_clock;
     PCIPRecord m_buffer;
-    ChatLink m_link{*this, m_box, m_clock, m_buffer};
+    ChatLink m_link{*this, m_box, m_clock, m_buffer, QStringLiteral("PCIP.dat")};
 };
 
 bool shapedLan(const QString &action, const QString &name = {})

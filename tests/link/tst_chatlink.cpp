@@ -122,7 +122,8 @@ void tst_ChatLink::init()
     m_box.shown.clear();
     m_clock = std::make_unique<FakeClock>(QDateTime(QDate(2001, 3, 5), QTime(15, 7, 0)));
     m_view = std::make_unique<RecordingView>();
-    m_link = std::make_unique<ChatLink>(*m_view, m_box, *m_clock, m_buffer);
+    m_link = std::make_unique<ChatLink>(*m_view, m_box, *m_clock, m_buffer,
+                                        QStringLiteral("PCIP.dat"));
     m_link->setPollInterval(5);
     m_ticker.setInterval(20);
     connect(&m_ticker, &QTimer::timeout, this, [this] { m_clock->advance(1); });
