@@ -3,9 +3,9 @@
 // client namespace before it makes any socket. Automatic refresh stays off.
 #include "destinations/pcipfile.h"
 #include "link/chatlink.h"
-#include "link/chatview.h"
 
 #include "support/fakes.h"
+#include "support/recordingview.h"
 #include "support/records.h"
 
 #include <QProcess>
@@ -24,33 +24,20 @@ constexpr int PollMs = 5;
 const QString Fill = QStringLiteral("本日の会議は15時から会議室Ａで行います資料は各自ご持参ください");
 
 // A main window that keeps every reply it is shown.
-class Lintra final : public ChatView
+class Lintra final : public RecordingView
 {
 public:
-    explicit Lintra(const QString &name, int lines = 10) : m_name(name), m_lines(QString::number(lines))
+    explicit Lintra(const QString &user, int lines = 10)
     {
+        name = user;
+        lineCount = QString::number(lines);
         m_link.setPollInterval(PollMs);
         m_link.Command2_Click();
     }
-    QString nameText() const override { return m_name; }
-    QString messageText() const override { return m_message; }
-    void clearMessage() override { m_message.clear(); }
-    QString lineCountText() const override { return m_lines; }
-    void setStatusText(const QString &) override {}
-    void setCaption(const QString &) override {}
-    void setSendEnabled(bool) override {}
-    void setJoinEnabled(bool) override {}
-    void setLeaveEnabled(bool) override {}
-    void setMessageEnabled(bool) override {}
-    void setRefreshChecked(int) override {}
-    void showReply(const QString &l, const QString &r) override { replies.append({l, r}); }
-    void notifyUnread() override {}
-    void focusMessage() override {}
-    void closeWindow() override {}
 
     void say(const QString &text)
     {
-        m_message = text;
+        message = text;
         m_link.Command1_Click();
     }
     QString members() const { return replies.isEmpty() ? QString() : replies.last().first; }
@@ -59,11 +46,11 @@ public:
     // parse: one cut short or run into the next.
     QString broken() const
     {
-        static const QRegularExpression name(QStringLiteral("^(fill|c\\d)$"));
+        static const QRegularExpression member(QStringLiteral("^(fill|c\\d)$"));
         static const QRegularExpression line(QStringLiteral("^\\d\\d/\\d\\d \\d\\d:\\d\\d \\w+> \\S+ \\d+$"));
         for (const auto &[left, right] : replies) {
             for (const QString &n : left.split(QStringLiteral("\r\n")))
-                if (!name.match(n).hasMatch())
+                if (!member.match(n).hasMatch())
                     return left;
             for (const QString &l : right.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
                 if (!line.match(l).hasMatch())
@@ -72,10 +59,7 @@ public:
         return {};
     }
 
-    QList<QPair<QString, QString>> replies;
-
 private:
-    QString m_name, m_lines, m_message;
     RecordingMessageBox m_box;
     SystemClock m_clock;
     PCIPRecord m_buffer;

@@ -43,7 +43,6 @@ class tst_DisplayLayout : public QObject
 private slots:
     void fullPass_data();
     void fullPass();
-    void switchSmallToLarge();
     void guardAAtEquality();
     void guardBAtEquality();
     void guardCAtEquality();
@@ -98,18 +97,6 @@ void tst_DisplayLayout::fullPass()
     QCOMPARE(g[L::Text3].top + g[L::Text3].height, Wide.height - Wide.statusBarHeight + 20);
     QCOMPARE(g[L::Command3].top + g[L::Command3].height, g[L::Text3].top + g[L::Text3].height);
     QCOMPARE(g[L::Text1].left, g[L::Text2].left);
-}
-
-void tst_DisplayLayout::switchSmallToLarge()
-{
-    L::Geometry g = L::designGeometry();
-    L::run(g, Wide, 9, 2, FakeMetrics());
-    const L::Geometry small = g;
-    QCOMPARE(L::run(g, Wide, 18, 0, FakeMetrics()), L::Reached::End);
-    const float labelGrowth = g[L::Label1].width - small[L::Label1].width;
-    QCOMPARE(small[L::Text2].width - g[L::Text2].width, 1430 + labelGrowth);
-    QCOMPARE(g[L::Command1].width - small[L::Command1].width, 1430.0f);
-    QCOMPARE(g[L::Command1].left + g[L::Command1].width, Wide.outerWidth - 130);
 }
 
 void tst_DisplayLayout::guardAAtEquality()

@@ -37,7 +37,6 @@ private slots:
     void chatThroughTheKeyboard();
     void displaySizes_data();
     void displaySizes();
-    void pickInNarrowWindowStillChangesSize();
     void textSizeIndependentOfDisplaySize();
     void restoreAfterMinimiseRunsFullPass();
     void menuDisconnectWhileIdle();
@@ -207,21 +206,6 @@ void tst_Form1::displaySizes()
     QVERIFY(child("Label3")->geometry().right() <= child("Combo3")->geometry().left());
     QVERIFY(child("Combo3")->geometry().right() < child("Label4")->geometry().left());
     QVERIFY(child("Text2")->geometry().right() < child("Command1")->geometry().left() + 1);
-}
-
-void tst_Form1::pickInNarrowWindowStillChangesSize()
-{
-    m_window->resize(60, 600);
-    QTRY_COMPARE(m_window->lastPass(), DisplayLayout::Reached::GuardA);
-    const QRect text2 = child("Text2")->geometry();
-    menuItem(QStringLiteral("中くらい"))->trigger();
-    QCOMPARE(m_module.DisplayFontSize, qint16(14));
-    QCOMPARE(child("Label2")->font().pointSize(), 14);
-    QCOMPARE(child("Text2")->font().pointSize(), 9); // beyond the guard: untouched
-    QCOMPARE(child("Text2")->geometry(), text2);
-    m_window->resize(900, 600);
-    QTRY_COMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
-    QCOMPARE(child("Text2")->font().pointSize(), 14);
 }
 
 void tst_Form1::textSizeIndependentOfDisplaySize()
