@@ -1,66 +1,69 @@
 #include "chatclient.h"
 
+#include "sqliteconversationstore.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <grp.h>
+#include <unistd.h>
 
 // The real harrox binary, for what only a process shows: signals, the
-// database on disk after a kill, the command line.
+// database on disk after a kill, refusing a database at start, the command line.
 namespace {
 
-class Server
-{
-public:
-    explicit Server(QString database) : m_database(std::move(database))
-    {
-        QObject::connect(&m_process, &QProcess::readyReadStandardError,
-                         [this] { m_log += QString::fromUtf8(m_process.readAllStandardError()); });
-    }
-    ~Server()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
+constexpr int NobodyId = 65534;
+constexpr int SqlitePage = 4096;
 
-    // Runs harrox on the test's database; true once it listens.
-    bool start(const QStringList &extra = {})
+struct Server
+{
+    explicit Server(QString path) : database(std::move(path))
     {
-        m_log.clear();
-        m_process.start(QStringLiteral(HARROX_PATH), QStringList{QStringLiteral("--listen=127.0.0.1"),
-                                                                 QStringLiteral("--port=0"),
-                                                                 QStringLiteral("--db"), m_database}
-                                                         + extra);
+        QObject::connect(&process, &QProcess::readyReadStandardError, [this] { log += QString::fromUtf8(process.readAllStandardError()); });
+    }
+    ~Server() { process.kill(), process.waitForFinished(); }
+    // As root, runs harrox as nobody, for whom root's files are read-only.
+    void runAsNobody()
+    {
+        process.setChildProcessModifier([] {
+            if (::getuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0))
+                ::_exit(NobodyId);
+        });
+    }
+    // True once it listens.
+    bool start()
+    {
+        log.clear();
+        process.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"), QStringLiteral("--db"), database});
         static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
         QRegularExpressionMatch match;
-        (void)QTest::qWaitFor([&] {
-            match = listening.match(m_log);
-            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
-        }, WaitMs);
-        m_port = quint16(match.captured(1).toUInt());
+        (void)QTest::qWaitFor([&] { return (match = listening.match(log)).hasMatch() || process.state() == QProcess::NotRunning; }, WaitMs);
+        if (!match.hasMatch() && process.waitForFinished(WaitMs))
+            log += QString::fromUtf8(process.readAllStandardError());
+        port = quint16(match.captured(1).toUInt());
         return match.hasMatch();
     }
-    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-    bool waitForExit() { return m_process.waitForFinished(WaitMs); }
-    int exitCode() const { return m_process.exitCode(); }
-    quint16 port() const { return m_port; }
-    const QString &log() const { return m_log; }
+    // The conversation as a new client sees it.
+    QStringList shownLines()
+    {
+        ChatClient bob;
+        const QString right = bob.connectTo(port) ? divide(bob.exchange(refresh())).right : QString();
+        return right.isEmpty() ? QStringList() : right.split(QStringLiteral("\r\n"));
+    }
 
-private:
-    QString m_database;
-    QProcess m_process;
-    QString m_log;
-    quint16 m_port = 0;
+    QString database;
+    QProcess process;
+    QString log;
+    quint16 port = 0;
 };
 
-QStringList shownLines(Server &server)
+int runHarrox(const QStringList &arguments)
 {
-    ChatClient bob;
-    if (!bob.connectTo(server.port()))
-        return {};
-    const QString right = divide(bob.exchange(refresh())).right;
-    return right.isEmpty() ? QStringList() : right.split(QStringLiteral("\r\n"));
+    QProcess harrox;
+    harrox.start(QStringLiteral(HARROX_PATH), arguments);
+    return harrox.waitForFinished(WaitMs) ? harrox.exitCode() : -1;
 }
 
 } // namespace
@@ -70,67 +73,102 @@ class TestHarroxServer : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(m_dir.isValid()); }
-    void killedKeepsEveryAnsweredMessage();
-    void terminationSignalsExitCleanly_data();
-    void terminationSignalsExitCleanly();
-    void badCommandLine();
+    void stopsAndKeepsEveryAnsweredMessage_data();
+    void stopsAndKeepsEveryAnsweredMessage();
+    void refusedAtStart_data();
+    void refusedAtStart();
+    void backupIsRestored();
 
 private:
-    QString database() const { return m_dir.filePath(QStringLiteral("harrox.db")); }
     QTemporaryDir m_dir;
 };
 
-void TestHarroxServer::killedKeepsEveryAnsweredMessage()
-{
-    Server server(database());
-    QVERIFY(server.start());
-    ChatClient ann;
-    QVERIFY(ann.connectTo(server.port()));
-    ann.exchange(join(QStringLiteral("ann")));
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(!ann.exchange(post(QStringLiteral("kept %1").arg(i))).isEmpty());
-    server.signal(SIGKILL);
-    QVERIFY(server.waitForExit());
-
-    QVERIFY(server.start());
-    QVERIFY(server.log().contains(QStringLiteral("(3 lines loaded)")));
-    const QStringList shown = shownLines(server);
-    QCOMPARE(shown.size(), 3);
-    QVERIFY(shown[2].endsWith(QStringLiteral("ann> kept 2")));
-}
-
-void TestHarroxServer::terminationSignalsExitCleanly_data()
+void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage_data()
 {
     QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGKILL") << int(SIGKILL);
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
 }
 
-void TestHarroxServer::terminationSignalsExitCleanly()
+void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
 {
     QFETCH(int, signalNumber);
-    Server server(database());
+    Server server(m_dir.filePath(QString::number(signalNumber)));
     QVERIFY(server.start());
     ChatClient ann;
-    QVERIFY(ann.connectTo(server.port()));
+    QVERIFY(ann.connectTo(server.port));
     ann.exchange(join(QStringLiteral("ann")));
-    ann.exchange(post(QStringLiteral("before stopping")));
-    server.signal(signalNumber);
-    QVERIFY(server.waitForExit());
-    QCOMPARE(server.exitCode(), 0);
-    QVERIFY(server.log().contains(QStringLiteral("stopped")));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(!ann.exchange(post(QStringLiteral("kept %1").arg(i))).isEmpty());
+    ::kill(pid_t(server.process.processId()), signalNumber);
+    QVERIFY(server.process.waitForFinished(WaitMs));
+    const bool clean = server.process.exitStatus() == QProcess::NormalExit && server.process.exitCode() == 0;
+    QCOMPARE(clean && server.log.endsWith(QStringLiteral("stopped\n")), signalNumber != SIGKILL);
+
     QVERIFY(server.start());
-    QVERIFY(shownLines(server).last().endsWith(QStringLiteral("ann> before stopping")));
+    QVERIFY(server.log.contains(QStringLiteral("(3 lines loaded)")));
+    QVERIFY(server.shownLines().last().endsWith(QStringLiteral("ann> kept 2")));
 }
 
-void TestHarroxServer::badCommandLine()
+void TestHarroxServer::refusedAtStart_data()
 {
-    QProcess harrox;
-    harrox.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--port"), QStringLiteral("http")});
-    QVERIFY(harrox.waitForFinished(WaitMs));
-    QCOMPARE(harrox.exitCode(), 2);
-    QVERIFY(harrox.readAllStandardError().contains("not a port: http"));
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("damaged middle page") << QStringLiteral("page") << QStringLiteral("is damaged");
+    QTest::newRow("read-only file") << QStringLiteral("file") << QStringLiteral("cannot be written");
+    QTest::newRow("read-only folder") << QStringLiteral("folder") << QStringLiteral("cannot be written");
+}
+
+void TestHarroxServer::refusedAtStart()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("harrox.db"));
+    QVERIFY(SqliteConversationStore(path).append(QList<StoredMessage>(300, {QDateTime::currentDateTimeUtc(), QStringLiteral("a"), QString(200, u'x'), {}})));
+    QFile file(path);
+    const bool root = ::getuid() == 0;
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const QFile::Permissions enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(dir.path(), readable | enter | (root ? QFile::WriteOwner : QFile::Permissions())));
+    Server server(path);
+    if (fault == QStringLiteral("page")) {
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2 / SqlitePage * SqlitePage));
+        file.write(QByteArray(SqlitePage, '\xAB'));
+        file.close();
+    } else {
+        server.runAsNobody();
+        if (fault == QStringLiteral("file"))
+            QVERIFY(file.setPermissions(readable));
+        else if (root)
+            QCOMPARE(::chown(qPrintable(path), NobodyId, NobodyId), 0);
+    }
+    QVERIFY(!server.start());
+    QCOMPARE(server.process.exitCode(), 1);
+    QVERIFY2(server.log.contains(message), qPrintable(server.log));
+    QCOMPARE(server.log.count(u'\n'), 1);
+}
+
+void TestHarroxServer::backupIsRestored()
+{
+    const QString database = m_dir.filePath(QStringLiteral("live.db"));
+    const QString copy = m_dir.filePath(QStringLiteral("backup.db"));
+    Server server(database);
+    QVERIFY(server.start());
+    ChatClient ann;
+    QVERIFY(ann.connectTo(server.port));
+    ann.exchange(join(QStringLiteral("ann")));
+    ann.exchange(post(QStringLiteral("in the backup")));
+    QCOMPARE(runHarrox({QStringLiteral("--db"), database, QStringLiteral("--backup"), copy}), 0);
+    ann.exchange(post(QStringLiteral("after the backup")));
+    // Never over an older backup; and a bad command line is refused.
+    QCOMPARE(runHarrox({QStringLiteral("--db"), database, QStringLiteral("--backup"), copy}), 1);
+    QCOMPARE(runHarrox({QStringLiteral("--port"), QStringLiteral("http")}), 2);
+
+    Server restored(copy);
+    QVERIFY(restored.start());
+    QVERIFY(restored.shownLines().last().endsWith(QStringLiteral("ann> in the backup")));
 }
 
 QTEST_GUILESS_MAIN(TestHarroxServer)
