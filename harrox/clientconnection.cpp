@@ -80,7 +80,6 @@ void ClientConnection::work()
         Request request;
         switch (m_splitter.next(&request)) {
         case RequestSplitter::Status::Ready:
-            m_answeredAny = true;
             // The next request's deadline runs from its first byte, which
             // may be here already; while a message is stored none runs.
             if (m_splitter.bufferedBytes() > 0)
@@ -126,6 +125,7 @@ void ClientConnection::answer(const Request &request)
         qWarning("%s: %s with bytes that are not CP932 (shown as \"?\")",
                  qUtf8Printable(m_peer), qUtf8Printable(verbName(request.verb)));
     }
+    m_answeredAny = true;
     const QString oldName = m_room.members().nameOf(m_id);
     const ChatRoom::Outcome outcome =
         m_room.handle(m_id, request, QDateTime::currentDateTimeUtc(), m_peer);
@@ -185,12 +185,18 @@ void ClientConnection::sendReply(const QByteArray &reply)
 
 void ClientConnection::requestTimedOut()
 {
-    if (m_ended)
+    if (m_ended || m_awaitingStore)
         return;
+    // Bytes that wait in the socket came in time: only a busy server has
+    // not read them yet.
+    if (m_socket->bytesAvailable() > 0)
+        m_splitter.feed(m_socket->read(ReadChunkBytes));
     Request request;
     const RequestSplitter::Status status = m_splitter.finish(&request);
     if (status == RequestSplitter::Status::Ready) {
         answer(request);
+        if (m_splitter.bufferedBytes() > 0 && !m_awaitingStore)
+            m_requestTimer.start();
         queueWork();
         return;
     }

@@ -40,7 +40,7 @@ constexpr int ActivePercent = 10;
 constexpr int RefreshSeconds = 10;
 constexpr int PostSeconds = 60;
 constexpr int ProbeEveryMs = 100;
-constexpr int SetupTimeoutSeconds = 60;
+constexpr int SetupTimeoutSeconds = 120;
 constexpr int ReadChunk = 256 * 1024;
 constexpr int MaxEvents = 256;
 
