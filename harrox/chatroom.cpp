@@ -1,5 +1,7 @@
 #include "chatroom.h"
 
+#include "wire/cp932.h"
+
 ChatRoom::ChatRoom(Conversation &conversation)
     : m_conversation(conversation)
 {
@@ -20,7 +22,8 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
             break;
         }
         outcome.effect = Effect::Posting;
-        outcome.message = {now, m_members.nameOf(connection), request.text(), peer};
+        outcome.message = {now, m_members.nameOf(connection), MemberList::cleanText(request.text()),
+                           peer};
         return outcome;
     case Request::Verb::Refresh:
         break;
@@ -34,10 +37,15 @@ bool ChatRoom::leave(quint64 connection)
     return m_members.remove(connection);
 }
 
-QByteArray ChatRoom::reply(int lines) const
+QByteArray ChatRoom::reply(int lines, const QString &unstored) const
 {
     const QByteArray members = m_members.render();
-    const QByteArray conversation = m_conversation.recent(lines);
+    QByteArray conversation = m_conversation.recent(lines);
+    if (!unstored.isEmpty()) {
+        if (!conversation.isEmpty())
+            conversation.append("\r\n");
+        conversation.append(Cp932::encode(NotStoredNotice.toString() + unstored));
+    }
     QByteArray text;
     text.reserve(members.size() + ChatProtocol::Bytes::ReplySeparator.size() + conversation.size());
     text.append(members).append(ChatProtocol::Bytes::ReplySeparator).append(conversation);

@@ -28,6 +28,10 @@ public:
         StoredMessage message; // for Posting
     };
 
+    // Ends the reply to a post that could not be stored, before the message
+    // itself: only its sender sees it, and can copy the text back.
+    static constexpr QStringView NotStoredNotice = u"（保存できなかったため送信されていません）";
+
     explicit ChatRoom(Conversation &conversation);
 
     // peer is the connection's real address, kept with posted messages. A
@@ -40,7 +44,8 @@ public:
     bool leave(quint64 connection);
 
     const MemberList &members() const { return m_members; }
-    QByteArray reply(int lines) const;
+    // unstored: the sender's message that could not be stored, if any.
+    QByteArray reply(int lines, const QString &unstored = {}) const;
 
 private:
     Conversation &m_conversation;

@@ -26,6 +26,7 @@ ClientConnection::ClientConnection(quint64 id, QTcpSocket *socket, ChatRoom &roo
     , m_id(id)
     , m_socket(socket)
     , m_room(room)
+    , m_host(hostOf(socket))
     , m_peer(describePeer(socket))
 {
     m_socket->setParent(this);
@@ -36,6 +37,8 @@ ClientConnection::ClientConnection(quint64 id, QTcpSocket *socket, ChatRoom &roo
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::work);
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::peerClosed);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::peerClosed);
+    // The first request is due within the timeout of connecting.
+    m_requestTimer.start();
     // Bytes may have arrived before we were connected to readyRead.
     queueWork();
 }
@@ -45,14 +48,19 @@ ClientConnection::~ClientConnection()
     m_socket->disconnect(this);
 }
 
-QString ClientConnection::describePeer(const QTcpSocket *socket)
+QString ClientConnection::hostOf(const QTcpSocket *socket)
 {
     QHostAddress address = socket->peerAddress();
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
     if (isV4)
         address = QHostAddress(v4);
-    return QStringLiteral("%1:%2").arg(address.toString()).arg(socket->peerPort());
+    return address.toString();
+}
+
+QString ClientConnection::describePeer(const QTcpSocket *socket)
+{
+    return QStringLiteral("%1:%2").arg(hostOf(socket)).arg(socket->peerPort());
 }
 
 void ClientConnection::queueWork()
@@ -68,11 +76,16 @@ void ClientConnection::work()
     m_workQueued = false;
     if (m_awaitingStore)
         return;
-    bool fed = false;
     for (int answered = 0; answered < RequestsPerTurn && !m_ended;) {
         Request request;
         switch (m_splitter.next(&request)) {
         case RequestSplitter::Status::Ready:
+            // The next request's deadline runs from its first byte, which
+            // may be here already; while a message is stored none runs.
+            if (m_splitter.bufferedBytes() > 0)
+                m_requestTimer.start();
+            else
+                m_requestTimer.stop();
             answer(request);
             ++answered;
             if (m_awaitingStore) {
@@ -95,16 +108,12 @@ void ClientConnection::work()
         }
         // Read only when every complete request is answered: the splitter
         // then never holds more than about one request and one chunk.
-        if (m_socket->bytesAvailable() <= 0) {
-            // The wait for the rest of a request starts over with each read.
-            if (m_splitter.bufferedBytes() == 0)
-                m_requestTimer.stop();
-            else if (fed || !m_requestTimer.isActive())
-                m_requestTimer.start();
+        if (m_socket->bytesAvailable() <= 0)
             return;
-        }
         m_splitter.feed(m_socket->read(ReadChunkBytes));
-        fed = true;
+        // Later bytes never move a deadline that runs already.
+        if (!m_requestTimer.isActive() && m_splitter.bufferedBytes() > 0)
+            m_requestTimer.start();
     }
     if (!m_ended)
         queueWork();
@@ -116,11 +125,13 @@ void ClientConnection::answer(const Request &request)
         qWarning("%s: %s with bytes that are not CP932 (shown as \"?\")",
                  qUtf8Printable(m_peer), qUtf8Printable(verbName(request.verb)));
     }
+    m_answeredAny = true;
     const QString oldName = m_room.members().nameOf(m_id);
     const ChatRoom::Outcome outcome =
         m_room.handle(m_id, request, QDateTime::currentDateTimeUtc(), m_peer);
     switch (outcome.effect) {
     case ChatRoom::Effect::Joined:
+        emit joined(m_id);
         qInfo("%s: join as %s (claims %s)", qUtf8Printable(m_peer),
               qUtf8Printable(quoted(request.text())),
               qUtf8Printable(QString::fromLatin1(request.address)));
@@ -135,6 +146,7 @@ void ClientConnection::answer(const Request &request)
         // After a close nothing is answered, but the message is still kept.
         m_awaitingStore = m_socket->state() == QAbstractSocket::ConnectedState;
         m_postedLines = request.lines();
+        m_postedText = outcome.message.body;
         emit posting(m_id, outcome.message);
         return;
     case ChatRoom::Effect::NotJoined:
@@ -154,7 +166,12 @@ void ClientConnection::messageStored(bool ok, const QString &error)
     if (!m_awaitingStore)
         return;
     m_awaitingStore = false;
+    // A post that was not stored comes back to its sender alone, once.
+    if (!ok)
+        m_notice = m_postedText;
     wantReply(m_postedLines);
+    if (m_splitter.bufferedBytes() > 0)
+        m_requestTimer.start();
     queueWork();
 }
 
@@ -169,7 +186,7 @@ qint64 ClientConnection::writeReply(int lines)
     if (m_ended || m_socket->state() != QAbstractSocket::ConnectedState)
         return 0;
     // Rendered now: a reply that waited shows the room as it is.
-    const QByteArray reply = m_room.reply(lines);
+    const QByteArray reply = m_room.reply(lines, std::exchange(m_notice, {}));
     m_socket->write(reply);
     m_socket->flush();
     if (m_socket->bytesToWrite() > MaxUnsentBytes) {
@@ -181,19 +198,27 @@ qint64 ClientConnection::writeReply(int lines)
 
 void ClientConnection::requestTimedOut()
 {
-    if (m_ended)
+    if (m_ended || m_awaitingStore)
         return;
+    // Bytes that wait in the socket came in time: only a busy server has
+    // not read them yet.
+    if (m_socket->bytesAvailable() > 0)
+        m_splitter.feed(m_socket->read(ReadChunkBytes));
     Request request;
     const RequestSplitter::Status status = m_splitter.finish(&request);
     if (status == RequestSplitter::Status::Ready) {
         answer(request);
+        if (m_splitter.bufferedBytes() > 0 && !m_awaitingStore)
+            m_requestTimer.start();
         queueWork();
         return;
     }
     if (status == RequestSplitter::Status::MissingSeparators) {
-        drop(QStringLiteral("request without separators (%1 bytes, nothing more for %2 ms)")
-                 .arg(m_splitter.bufferedBytes())
-                 .arg(m_requestTimer.interval()));
+        drop(QStringLiteral("request not complete within %1 ms (%2 bytes)")
+                 .arg(m_requestTimer.interval())
+                 .arg(m_splitter.bufferedBytes()));
+    } else if (!m_answeredAny) {
+        drop(QStringLiteral("no request within %1 ms of connecting").arg(m_requestTimer.interval()));
     }
 }
 

@@ -11,7 +11,9 @@ class ChatRoom;
 class QTcpSocket;
 
 // One client: cuts its byte stream into requests, has each answered by a
-// paced reply, and drops it when it misbehaves. While its message is being stored
+// paced reply, and drops it when it misbehaves. Each request must be whole
+// within the request timeout of its first byte, and the first one within the
+// timeout of connecting; a member who sends nothing is never dropped. While its message is being stored
 // it reads nothing more, so its replies keep their order. Its work per event-loop turn is
 // bounded, so a flooding client cannot starve the others.
 class ClientConnection : public QObject
@@ -34,16 +36,21 @@ public:
 
     quint64 id() const { return m_id; }
     QString peer() const { return m_peer; }
+    QString host() const { return m_host; }
 
-    // "address:port" of a socket's peer, IPv4-mapped addresses shown as IPv4.
+    // The address of a socket's peer, IPv4-mapped addresses shown as IPv4.
+    static QString hostOf(const QTcpSocket *socket);
+    // "address:port" of a socket's peer.
     static QString describePeer(const QTcpSocket *socket);
 
     // The message it posted is stored (or not): reply and go on.
     void messageStored(bool ok, const QString &error);
-    // Writes the reply now; returns its bytes.
+    // Writes the reply now, with a pending not-stored notice; returns its bytes.
     qint64 writeReply(int lines);
+    void drop(const QString &why);
 
 signals:
+    void joined(quint64 id);
     // Store this message, then call messageStored().
     void posting(quint64 id, const StoredMessage &message);
     // The connection is over; it has left the room.
@@ -60,16 +67,19 @@ private:
     void wantReply(int lines);
     void requestTimedOut();
     void peerClosed();
-    void drop(const QString &why);
     void end();
 
     quint64 m_id;
     QTcpSocket *m_socket;
     ChatRoom &m_room;
+    QString m_host;
     QString m_peer;
     RequestSplitter m_splitter;
     QTimer m_requestTimer;
+    bool m_answeredAny = false;
     int m_postedLines = 0;
+    QString m_postedText;
+    QString m_notice; // a post not stored, for the next reply to its sender
     bool m_awaitingStore = false;
     bool m_workQueued = false;
     bool m_ended = false;

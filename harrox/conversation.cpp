@@ -36,7 +36,8 @@ QString Conversation::formatLine(const StoredMessage &message)
 {
     // Local time of the server: everyone on the LAN shares it.
     const QString time = message.postedAt.toLocalTime().toString(QStringLiteral("MM/dd HH:mm"));
-    return QStringLiteral("%1 %2> %3").arg(time, MemberList::displayName(message.name), message.body);
+    // Rows stored before names and bodies were cleaned are cleaned here.
+    return MemberList::cleanText(QStringLiteral("%1 %2> %3").arg(time, message.name, message.body));
 }
 
 void Conversation::add(const StoredMessage &message)

@@ -7,15 +7,18 @@
 #include <QObject>
 #include <QTcpServer>
 
+#include <set>
+
 class ChatRoom;
 class ClientConnection;
 class StoreWriter;
 struct StoredMessage;
 
-// Accepts connections for the room: only from allowed networks and only up
-// to the client limit; each accepted one becomes a ClientConnection. Posted
-// messages go to the writer and join the conversation once stored. Every
-// reply goes out through the pacer.
+// Accepts connections for the room: only from allowed networks, up to a
+// limit per address, and up to the client limit, at which a connection that
+// never joined makes room for the newcomer. Each accepted one becomes a
+// ClientConnection. Posted messages go to the writer and join the
+// conversation once stored. Every reply goes out through the pacer.
 class HarroxServer : public QObject
 {
     Q_OBJECT
@@ -30,8 +33,15 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     qsizetype connectionCount() const { return m_connections.size(); }
 
+    // Idle time, probe interval and probes before the kernel drops a peer that
+    // went away without a word (a laptop put to sleep): gone within 2 minutes.
+    static constexpr int KeepAliveIdleSeconds = 60;
+    static constexpr int KeepAliveIntervalSeconds = 10;
+    static constexpr int KeepAliveProbes = 6;
+
 private:
     void acceptPending();
+    bool admit(QTcpSocket *socket, const QString &peer);
     void forget(quint64 id);
     void onStored(quint64 id, const StoredMessage &message, bool ok, const QString &error);
 
@@ -41,5 +51,8 @@ private:
     QTcpServer m_server;
     QHash<quint64, ClientConnection *> m_connections;
     ReplyPacer m_pacer;
+    // Connections that have not joined, oldest first: the first to go.
+    std::set<quint64> m_unjoined;
+    QHash<QString, int> m_perHost;
     quint64 m_nextId = 1;
 };

@@ -11,11 +11,42 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <climits>
 #include <cstdio>
+
+#include <sys/resource.h>
 
 namespace {
 constexpr int ExitUsage = 2;
 constexpr int ExitFailure = 1;
+
+// Every client is an open file: take all that the hard limit allows.
+qint64 raiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? qint64(INT_MAX) : qint64(limit.rlim_cur);
+}
+
+int backup(const ServerOptions &options)
+{
+    QString error;
+    if (!SqliteConversationStore::backup(options.databasePath(), options.backupPath(), &error)) {
+        std::fprintf(stderr, "harrox: no backup of %s made: %s\n",
+                     qPrintable(options.databasePath()), qPrintable(error));
+        return ExitFailure;
+    }
+    std::printf("harrox: %s copied to %s\n", qPrintable(options.databasePath()),
+                qPrintable(options.backupPath()));
+    return 0;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -37,9 +68,12 @@ int main(int argc, char *argv[])
     case ServerOptions::Action::Fail:
         std::fprintf(stderr, "harrox: %s (see --help)\n", qPrintable(options.message()));
         return ExitUsage;
+    case ServerOptions::Action::Backup:
+        return backup(options);
     case ServerOptions::Action::Run:
         break;
     }
+    options.setOpenFileLimit(raiseOpenFileLimit());
 
     const QString databasePath = options.databasePath();
     const QString directory = QFileInfo(databasePath).absolutePath();
@@ -85,10 +119,11 @@ int main(int argc, char *argv[])
                   qUtf8Printable(server.errorString()));
         return ExitFailure;
     }
-    qInfo("%s listening on %s:%u, database %s (%lld lines loaded)",
+    qInfo("%s listening on %s:%u, database %s (%lld lines loaded), up to %d clients",
           qUtf8Printable(ServerOptions::versionText()),
           qUtf8Printable(server.address().toString()), unsigned(server.port()),
-          qUtf8Printable(databasePath), qlonglong(conversation.lineCount()));
+          qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),
+          options.maxClients());
     if (options.live())
         qInfo("live delivery: pushes within %lld KiB/s, replies at least %d ms apart",
               qlonglong(options.pushBytesPerSecond() / ServerOptions::KiB), options.replyGapMs());

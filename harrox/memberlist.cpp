@@ -13,12 +13,24 @@ bool MemberList::join(quint64 connection, const QString &name)
 {
     m_renderedValid = false;
     const qsizetype index = indexOf(connection);
+    if (index >= 0)
+        m_shown.remove(m_members[index].name);
+    const QString shown = distinct(cleanText(name).left(MaxNameLength));
+    m_shown.insert(shown);
     if (index >= 0) {
-        m_members[index].name = name;
+        m_members[index].name = shown;
         return false;
     }
-    m_members.append({connection, name});
+    m_members.append({connection, shown});
     return true;
+}
+
+QString MemberList::distinct(const QString &name) const
+{
+    QString shown = name;
+    for (int n = 2; m_shown.contains(shown); ++n)
+        shown = QStringLiteral("%1(%2)").arg(name).arg(n);
+    return shown;
 }
 
 bool MemberList::remove(quint64 connection)
@@ -26,6 +38,7 @@ bool MemberList::remove(quint64 connection)
     const qsizetype index = indexOf(connection);
     if (index < 0)
         return false;
+    m_shown.remove(m_members[index].name);
     m_members.removeAt(index);
     m_renderedValid = false;
     return true;
@@ -56,11 +69,13 @@ QByteArray MemberList::render() const
     return m_rendered;
 }
 
-QString MemberList::displayName(QStringView name)
+QString MemberList::cleanText(QStringView text)
 {
-    QString shown = name.toString();
-    shown.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QString shown = text.toString();
+    for (QChar &c : shown) {
+        if (c.unicode() < u' ')
+            c = QLatin1Char(' ');
+    }
     return shown;
 }
 
@@ -69,7 +84,7 @@ QByteArray MemberList::leftPartBytes(QStringView name)
     // Altered after encoding: whatever the codec maps to "/" or "*", the
     // bytes on the wire are what the client searches. Neither byte is ever
     // the second byte of a double-byte character.
-    QByteArray bytes = Cp932::encode(displayName(name));
+    QByteArray bytes = Cp932::encode(name);
     bytes.replace(SlashStar, SlashWideStar);
     return bytes;
 }

@@ -2,16 +2,23 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
 // The connections that have joined, in the order they joined, with the
-// names they gave. Renders the left part of every reply.
+// names they are shown under. Renders the left part of every reply.
 class MemberList
 {
 public:
+    // Holds any real name, in any script, with room to spare; a longer one is
+    // cut, so that no client can fill everyone's member list.
+    static constexpr qsizetype MaxNameLength = 64;
+
     // Joins, or renames a connection that has joined already (keeping its
-    // place). Returns false when it was a rename.
+    // place). The name is cleaned, cut to MaxNameLength and, when another
+    // member shows it already, told apart as "name(2)", "name(3)"...
+    // Returns false when it was a rename.
     bool join(quint64 connection, const QString &name);
     bool remove(quint64 connection);
     bool contains(quint64 connection) const;
@@ -21,8 +28,9 @@ public:
     // CP932, one name a line (CRLF between names); cached between changes.
     QByteArray render() const;
 
-    // A name as it may be shown: CR and LF become spaces.
-    static QString displayName(QStringView name);
+    // Text as it may be shown: CR, LF, NUL and the other C0 controls become
+    // spaces, so that nothing a client sends can start a line of its own.
+    static QString cleanText(QStringView text);
     // The name as it appears in the left part: every "/*" becomes "/＊", so
     // neither "/*/" nor a name ending in "/*" can move the reply's division.
     static QByteArray leftPartBytes(QStringView name);
@@ -35,8 +43,10 @@ private:
     };
 
     qsizetype indexOf(quint64 connection) const;
+    QString distinct(const QString &name) const;
 
     QList<Member> m_members;
+    QSet<QString> m_shown;
     mutable QByteArray m_rendered;
     mutable bool m_renderedValid = false;
 };

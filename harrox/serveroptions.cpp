@@ -3,6 +3,9 @@
 #include <QCommandLineParser>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <climits>
+
 namespace {
 constexpr int MaxPort = 65535;
 constexpr int MaxRequestTimeoutMs = 3600 * 1000;
@@ -37,12 +40,21 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("cidr"));
     const QCommandLineOption maxClients(
         QStringLiteral("max-clients"),
-        QStringLiteral("Most connections at once (default %1).").arg(DefaultMaxClients),
+        QStringLiteral("Most connections at once (default: the open-file limit, raised to its "
+                       "hard limit, less %1).").arg(ReservedFiles),
         QStringLiteral("n"));
+    const QCommandLineOption maxPerHost(
+        QStringLiteral("max-per-host"),
+        QStringLiteral("Most connections from one address (default %1).").arg(DefaultMaxPerHost),
+        QStringLiteral("n"));
+    const QCommandLineOption backup(
+        QStringLiteral("backup"),
+        QStringLiteral("Copy the database, also while a server uses it, to a new file, and exit."),
+        QStringLiteral("file"));
     const QCommandLineOption requestTimeout(
         QStringLiteral("request-timeout"),
-        QStringLiteral("Milliseconds a partly received request may wait for the rest "
-                       "(default %1).")
+        QStringLiteral("Milliseconds from a request's first byte to its last, and from "
+                       "connecting to the first request (default %1).")
             .arg(DefaultRequestTimeoutMs),
         QStringLiteral("ms"));
     const QCommandLineOption noLive(
@@ -60,8 +72,8 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
                        "less lets a client take two replies as one).")
             .arg(ChatProtocol::ReplyGapMs),
         QStringLiteral("ms"));
-    parser.addOptions({help, version, listen, port, db, allow, maxClients, requestTimeout,
-                       noLive, pushRate, replyGap});
+    parser.addOptions({help, version, listen, port, db, allow, maxClients, maxPerHost,
+                       requestTimeout, backup, noLive, pushRate, replyGap});
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
@@ -104,6 +116,11 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         if (!ok || m_maxClients < 1)
             return fail(QStringLiteral("not a client count: %1").arg(parser.value(maxClients)));
     }
+    if (parser.isSet(maxPerHost)) {
+        m_maxPerHost = parser.value(maxPerHost).toInt(&ok);
+        if (!ok || m_maxPerHost < 1)
+            return fail(QStringLiteral("not a client count: %1").arg(parser.value(maxPerHost)));
+    }
     if (parser.isSet(requestTimeout)) {
         m_requestTimeoutMs = parser.value(requestTimeout).toInt(&ok);
         if (!ok || m_requestTimeoutMs < 1 || m_requestTimeoutMs > MaxRequestTimeoutMs)
@@ -120,7 +137,13 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         if (!ok || m_replyGapMs < 0 || m_replyGapMs > MaxReplyGapMs)
             return fail(QStringLiteral("not a reply gap: %1").arg(parser.value(replyGap)));
     }
-    return Action::Run;
+    m_backup = parser.value(backup);
+    return parser.isSet(backup) ? Action::Backup : Action::Run;
+}
+
+void ServerOptions::setOpenFileLimit(qint64 files)
+{
+    m_fileLimitClients = int(std::clamp<qint64>(files - ReservedFiles, 1, INT_MAX));
 }
 
 QString ServerOptions::defaultDatabasePath()

@@ -11,11 +11,19 @@
 class ServerOptions
 {
 public:
-    enum class Action { Run, ShowHelp, ShowVersion, Fail };
+    enum class Action { Run, Backup, ShowHelp, ShowVersion, Fail };
 
     static constexpr quint16 DefaultPort = 5001;
-    static constexpr int DefaultMaxClients = 500;
-    // How long a partly received request may wait for the rest.
+    // Open files that are not clients: the database, its journal and shared
+    // memory, the listening socket, the signal watcher, standard streams and
+    // what Qt and SQLite open on the side.
+    static constexpr int ReservedFiles = 64;
+    // An office behind one NAT router or terminal server reaches us from one
+    // address: a terminal server rarely hosts more than a few hundred
+    // sessions, and one host alone can then hold no more than this.
+    static constexpr int DefaultMaxPerHost = 256;
+    // How long a request may take from its first byte to its last, and a new
+    // connection to its first request.
     static constexpr int DefaultRequestTimeoutMs = 5000;
     static constexpr int KiB = 1024;
 
@@ -28,11 +36,15 @@ public:
     quint16 port() const { return m_port; }
     QString databasePath() const { return m_database; }
     const AllowList &allowList() const { return m_allow; }
-    int maxClients() const { return m_maxClients; }
+    // --max-clients, or what the open-file limit allows.
+    int maxClients() const { return m_maxClients > 0 ? m_maxClients : m_fileLimitClients; }
+    void setOpenFileLimit(qint64 files);
+    int maxPerHost() const { return m_maxPerHost; }
     int requestTimeoutMs() const { return m_requestTimeoutMs; }
     bool live() const { return m_live; }
     qint64 pushBytesPerSecond() const { return m_pushKibPerSecond * KiB; }
     int replyGapMs() const { return m_replyGapMs; }
+    QString backupPath() const { return m_backup; }
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -46,7 +58,10 @@ private:
     quint16 m_port = DefaultPort;
     QString m_database;
     AllowList m_allow;
-    int m_maxClients = DefaultMaxClients;
+    int m_maxClients = 0;
+    int m_fileLimitClients = 1024 - ReservedFiles;
+    int m_maxPerHost = DefaultMaxPerHost;
+    QString m_backup;
     int m_requestTimeoutMs = DefaultRequestTimeoutMs;
     bool m_live = true;
     qint64 m_pushKibPerSecond = ReplyPacer::DefaultPushBytesPerSecond / KiB;

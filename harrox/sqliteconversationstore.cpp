@@ -9,9 +9,12 @@
 namespace {
 // Another process holding a lock (a backup, the sqlite3 shell) is waited for.
 constexpr int BusyTimeoutMs = 5000;
+// quick_check lists up to 100 faults; the first few tell enough for a log line.
+constexpr int MaxDetailChars = 200;
 } // namespace
 
 SqliteConversationStore::SqliteConversationStore(const QString &path)
+    : m_path(path)
 {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr) != SQLITE_OK) {
@@ -38,18 +41,106 @@ SqliteConversationStore::~SqliteConversationStore()
     sqlite3_close_v2(m_db);
 }
 
-bool SqliteConversationStore::configure()
+bool SqliteConversationStore::backup(const QString &path, const QString &target, QString *error)
 {
-    sqlite3_busy_timeout(m_db, BusyTimeoutMs);
-    for (const char *pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL"}) {
-        SqliteStatement statement(m_db, pragma);
+    sqlite3 *db = nullptr;
+    // Never creates the source: a mistyped path is an error, not an empty copy.
+    bool ok = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr)
+              == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(db, BusyTimeoutMs);
+        SqliteStatement vacuum(db, "VACUUM INTO ?1");
+        vacuum.bind(1, target);
+        ok = vacuum.isValid() && vacuum.run();
+    }
+    if (!ok)
+        *error = QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+QString SqliteConversationStore::damaged(const QString &detail) const
+{
+    return QStringLiteral("database %1 is damaged (%2): not serving it; restore the last backup "
+                          "(made with harrox --backup) to this path, then start again")
+        .arg(m_path, detail.simplified().left(MaxDetailChars));
+}
+
+QString SqliteConversationStore::notWritable(const QString &detail) const
+{
+    return QStringLiteral("database %1 cannot be written (%2): give the server's user write "
+                          "access to the file and its folder, then start again")
+        .arg(m_path, detail);
+}
+
+QString SqliteConversationStore::refusal(const QString &detail) const
+{
+    switch (sqlite3_errcode(m_db) & 0xff) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return damaged(detail);
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+        return notWritable(detail);
+    default:
+        return detail;
+    }
+}
+
+bool SqliteConversationStore::quickCheck()
+{
+    SqliteStatement check(m_db, "PRAGMA quick_check");
+    if (!check.nextRow()) {
+        m_error = refusal(check.errorString());
+        return false;
+    }
+    const QString verdict = check.textAt(0);
+    if (verdict == QLatin1String("ok"))
+        return true;
+    m_error = damaged(QStringLiteral("quick_check: ") + verdict);
+    return false;
+}
+
+bool SqliteConversationStore::probeWrite()
+{
+    // A real write, so that a file or folder we cannot write is found now and
+    // not at the first post: rewriting the schema version changes nothing.
+    const QByteArray rewrite = "PRAGMA user_version = " + QByteArray::number(SqliteSchema::LatestVersion);
+    for (const char *sql : {"BEGIN IMMEDIATE", rewrite.constData(), "COMMIT"}) {
+        SqliteStatement statement(m_db, sql);
         if (!statement.isValid() || !statement.run()) {
-            m_error = QStringLiteral("%1: %2").arg(QString::fromUtf8(pragma),
-                                                   statement.errorString());
+            m_error = refusal(statement.errorString());
+            if (!sqlite3_get_autocommit(m_db))
+                SqliteStatement(m_db, "ROLLBACK").run();
             return false;
         }
     }
-    if (!SqliteSchema::upgrade(m_db, &m_error))
+    return true;
+}
+
+bool SqliteConversationStore::configure()
+{
+    sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+    if (!quickCheck())
+        return false;
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        m_error = notWritable(QStringLiteral("opened read-only"));
+        return false;
+    }
+    for (const char *pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL"}) {
+        SqliteStatement statement(m_db, pragma);
+        if (!statement.isValid() || !statement.run()) {
+            m_error = refusal(QStringLiteral("%1: %2").arg(QString::fromUtf8(pragma),
+                                                           statement.errorString()));
+            return false;
+        }
+    }
+    if (!SqliteSchema::upgrade(m_db, &m_error)) {
+        m_error = refusal(m_error);
+        return false;
+    }
+    if (!probeWrite())
         return false;
 
     m_begin = std::make_unique<SqliteStatement>(m_db, "BEGIN IMMEDIATE");

@@ -18,6 +18,10 @@ public:
     SqliteConversationStore(const SqliteConversationStore &) = delete;
     SqliteConversationStore &operator=(const SqliteConversationStore &) = delete;
 
+    // Copies the database at path, also while a server writes it, to a new
+    // file target: a consistent snapshot that opens as a database of its own.
+    static bool backup(const QString &path, const QString &target, QString *error);
+
     bool isOpen() const { return m_insert && m_recent && m_begin && m_commit && m_rollback; }
 
     bool append(const QList<StoredMessage> &messages) override;
@@ -26,7 +30,14 @@ public:
 
 private:
     bool configure();
+    // Why the database is refused, and what to do about it.
+    QString damaged(const QString &detail) const;
+    QString notWritable(const QString &detail) const;
+    QString refusal(const QString &detail) const;
+    bool quickCheck();
+    bool probeWrite();
 
+    QString m_path;
     sqlite3 *m_db = nullptr;
     std::unique_ptr<SqliteStatement> m_begin;
     std::unique_ptr<SqliteStatement> m_commit;

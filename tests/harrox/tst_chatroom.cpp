@@ -7,34 +7,25 @@
 
 namespace {
 
-Request request(Request::Verb verb, const QString &payload, const QByteArray &count = "10")
+Request request(Request::Verb verb, const QString &payload = {}, const QByteArray &count = "10")
 {
-    Request r;
-    r.verb = verb;
-    r.payload = Cp932::encode(payload);
-    r.address = "10.0.0.9";
-    r.lineCount = count;
-    return r;
+    return {verb, Cp932::encode(payload), "127.0.0.9", count};
 }
 
-QDateTime at(int minute)
-{
-    return QDateTime(QDate(2024, 4, 1), QTime(9, minute), Qt::LocalTime).toUTC();
-}
+const QDateTime At = QDateTime(QDate(2024, 4, 1), QTime(9, 5), Qt::LocalTime).toUTC();
 
 ChatProtocol::ReplyParts divide(const QByteArray &reply)
 {
     return ChatProtocol::divideReply(Cp932::decode(reply));
 }
 
-// Posts as the server does: the message is shown once it is stored.
-ChatRoom::Outcome post(ChatRoom &room, quint64 connection, const QString &text, const QDateTime &when,
-                       const QString &peer = {})
+// Joins or posts as the server does: a message shows once it is stored.
+ChatRoom::Outcome act(ChatRoom &room, quint64 connection, Request::Verb verb, const QString &text)
 {
-    ChatRoom::Outcome outcome = room.handle(connection, request(Request::Verb::Message, text), when, peer);
+    ChatRoom::Outcome outcome = room.handle(connection, request(verb, text), At, {});
     if (outcome.effect == ChatRoom::Effect::Posting) {
         room.addStored(outcome.message);
-        outcome.reply = room.reply(10);
+        outcome.reply = room.reply(ChatProtocol::DefaultLineCount);
     }
     return outcome;
 }
@@ -46,157 +37,93 @@ class TestChatRoom : public QObject
     Q_OBJECT
 
 private slots:
-    void joinRefreshAndMessage();
-    void renameKeepsPlace();
-    void leaveRemovesMember();
-    void messageBeforeJoiningIsNotStored();
-    void unstoredMessageIsNotShown();
-    void lineCountLimitsTheConversation();
-    void keepsTheRecentLinesAndLoadsThem();
-    void namesNeverMoveTheDivision_data();
-    void namesNeverMoveTheDivision();
+    void messageShowsOnceStored();
+    void membersJoinRenameAndLeave();
+    void shownApart_data();
+    void shownApart();
+    void keepsTheRecentLines();
 };
 
-void TestChatRoom::joinRefreshAndMessage()
+void TestChatRoom::messageShowsOnceStored()
 {
     Conversation conversation;
     ChatRoom room(conversation);
-
-    ChatRoom::Outcome outcome = room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), at(0), {});
-    QCOMPARE(outcome.effect, ChatRoom::Effect::Joined);
-    QCOMPARE(outcome.reply, QByteArray("ann/*/"));
-
-    room.handle(2, request(Request::Verb::Join, QString::fromUtf8("ボブ")), at(0), {});
-    outcome = post(room, 2, QString::fromUtf8("やあ /*/ hi"), at(5), QStringLiteral("10.0.0.2:4000"));
-    QCOMPARE(outcome.effect, ChatRoom::Effect::Posting);
-    QCOMPARE(outcome.message.peer, QStringLiteral("10.0.0.2:4000"));
-    QCOMPARE(outcome.message.name, QString::fromUtf8("ボブ"));
-    const ChatProtocol::ReplyParts parts = divide(outcome.reply);
-    QCOMPARE(parts.left, QString::fromUtf8("ann\r\nボブ"));
-    QCOMPARE(parts.right, QString::fromUtf8("04/01 09:05 ボブ> やあ /*/ hi"));
-
-    outcome = room.handle(1, request(Request::Verb::Refresh, {}), at(6), {});
-    QCOMPARE(outcome.effect, ChatRoom::Effect::Answered);
-    QCOMPARE(divide(outcome.reply).right, parts.right);
+    QCOMPARE(room.handle(1, request(Request::Verb::Message, QStringLiteral("early")), At, {}).effect,
+             ChatRoom::Effect::NotJoined);
+    act(room, 1, Request::Verb::Join, QString::fromUtf8("ボブ"));
+    const ChatRoom::Outcome posting = room.handle(1, request(Request::Verb::Message, QStringLiteral("hi")), At,
+                                                  QStringLiteral("127.0.0.2:4000"));
+    QCOMPARE(posting.effect, ChatRoom::Effect::Posting);
+    QCOMPARE(posting.message.peer, QStringLiteral("127.0.0.2:4000"));
+    QCOMPARE(room.reply(10), Cp932::encode(QString::fromUtf8("ボブ/*/")));
+    room.addStored(posting.message);
+    QCOMPARE(divide(room.reply(10)).right, QString::fromUtf8("04/01 09:05 ボブ> hi"));
+    QCOMPARE(divide(room.reply(10, QStringLiteral("lost"))).right,
+             QString::fromUtf8("04/01 09:05 ボブ> hi\r\n") + ChatRoom::NotStoredNotice.toString() + QStringLiteral("lost"));
 }
 
-void TestChatRoom::renameKeepsPlace()
+void TestChatRoom::membersJoinRenameAndLeave()
 {
     Conversation conversation;
     ChatRoom room(conversation);
-    room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), at(0), {});
-    room.handle(2, request(Request::Verb::Join, QStringLiteral("bob")), at(0), {});
-    const ChatRoom::Outcome outcome =
-        room.handle(1, request(Request::Verb::Join, QStringLiteral("anna")), at(0), {});
-    QCOMPARE(outcome.effect, ChatRoom::Effect::Renamed);
-    QCOMPARE(divide(outcome.reply).left, QStringLiteral("anna\r\nbob"));
+    act(room, 1, Request::Verb::Join, QStringLiteral("ann"));
+    act(room, 2, Request::Verb::Join, QStringLiteral("bob"));
+    QCOMPARE(act(room, 1, Request::Verb::Join, QStringLiteral("bob")).effect, ChatRoom::Effect::Renamed);
+    QCOMPARE(divide(room.reply(0)).left, QStringLiteral("bob(2)\r\nbob"));
+    QVERIFY(room.leave(2));
+    QVERIFY(!room.leave(2));
+    act(room, 3, Request::Verb::Join, QStringLiteral("bob"));
+    QCOMPARE(divide(room.reply(0)).left, QStringLiteral("bob(2)\r\nbob"));
+    act(room, 1, Request::Verb::Join, QStringLiteral("bob"));
+    QCOMPARE(divide(room.reply(0)).left, QStringLiteral("bob(2)\r\nbob"));
 }
 
-void TestChatRoom::leaveRemovesMember()
-{
-    Conversation conversation;
-    ChatRoom room(conversation);
-    room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), at(0), {});
-    room.handle(2, request(Request::Verb::Join, QStringLiteral("bob")), at(0), {});
-    QVERIFY(room.leave(1));
-    QVERIFY(!room.leave(1));
-    QVERIFY(!room.leave(3));
-    QCOMPARE(room.reply(10), QByteArray("bob/*/"));
-}
-
-void TestChatRoom::messageBeforeJoiningIsNotStored()
-{
-    Conversation conversation;
-    ChatRoom room(conversation);
-    const ChatRoom::Outcome outcome =
-        room.handle(1, request(Request::Verb::Message, QStringLiteral("sneaky")), at(0), {});
-    QCOMPARE(outcome.effect, ChatRoom::Effect::NotJoined);
-    QCOMPARE(outcome.reply, QByteArray("/*/"));
-}
-
-void TestChatRoom::unstoredMessageIsNotShown()
-{
-    Conversation conversation;
-    ChatRoom room(conversation);
-    room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), at(0), {});
-    const ChatRoom::Outcome outcome =
-        room.handle(1, request(Request::Verb::Message, QStringLiteral("not yet")), at(0), {});
-    QCOMPARE(outcome.effect, ChatRoom::Effect::Posting);
-    QVERIFY(outcome.reply.isEmpty());
-    QCOMPARE(room.reply(10), QByteArray("ann/*/"));
-    room.addStored(outcome.message);
-    QVERIFY(room.reply(10).endsWith("ann> not yet"));
-}
-
-void TestChatRoom::lineCountLimitsTheConversation()
-{
-    Conversation conversation;
-    ChatRoom room(conversation);
-    room.handle(1, request(Request::Verb::Join, QStringLiteral("a")), at(0), {});
-    for (int i = 0; i < 30; ++i)
-        post(room, 1, QString::number(i), at(i));
-
-    const auto lines = [&](const QByteArray &count) {
-        const QByteArray reply = room.handle(1, request(Request::Verb::Refresh, {}, count), at(0), {}).reply;
-        const QString right = divide(reply).right;
-        return right.isEmpty() ? QStringList() : right.split(QStringLiteral("\r\n"));
-    };
-    QCOMPARE(lines("3"), QStringList({QStringLiteral("04/01 09:27 a> 27"),
-                                      QStringLiteral("04/01 09:28 a> 28"),
-                                      QStringLiteral("04/01 09:29 a> 29")}));
-    QCOMPARE(lines("").size(), 10);
-    QCOMPARE(lines("x").size(), 10);
-    QCOMPARE(lines("0").size(), 0);
-    QCOMPARE(lines("999").size(), 30);
-}
-
-void TestChatRoom::keepsTheRecentLinesAndLoadsThem()
-{
-    QList<StoredMessage> history;
-    for (int i = 0; i < Conversation::KeptLines + 5; ++i)
-        history.append({at(0), QStringLiteral("a"), QString::number(i), {}});
-    {
-        Conversation conversation;
-        for (const StoredMessage &message : history)
-            conversation.add(message);
-        QCOMPARE(conversation.lineCount(), Conversation::KeptLines);
-        QVERIFY(conversation.recent(1).endsWith("a> 1004"));
-        QVERIFY(conversation.recent(Conversation::KeptLines).startsWith("04/01 09:00 a> 5\r\n"));
-    }
-    Conversation reloaded(history.mid(history.size() - Conversation::KeptLines));
-    QCOMPARE(reloaded.lineCount(), Conversation::KeptLines);
-    QVERIFY(reloaded.recent(2).endsWith("a> 1003\r\n04/01 09:00 a> 1004"));
-}
-
-void TestChatRoom::namesNeverMoveTheDivision_data()
+// Nothing a client sends looks like someone else's line, or moves the
+// division of the reply.
+void TestChatRoom::shownApart_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("members");
+    QTest::addColumn<QString>("line");
 
-    QTest::newRow("plain") << QStringLiteral("ann") << QStringLiteral("ann");
-    QTest::newRow("separator") << QStringLiteral("a/*/b") << QString::fromUtf8("a/＊/b");
-    QTest::newRow("separator at the end") << QStringLiteral("a/*/") << QString::fromUtf8("a/＊/");
-    QTest::newRow("ends in slash-star") << QStringLiteral("a/*") << QString::fromUtf8("a/＊");
-    QTest::newRow("request separators") << QStringLiteral("/*/~/**/")
-                                        << QString::fromUtf8("/＊/~/＊*/");
-    QTest::newRow("line breaks") << QStringLiteral("a\r\nb\nc") << QStringLiteral("a  b c");
-    QTest::newRow("japanese") << QString::fromUtf8("山田/*/花子") << QString::fromUtf8("山田/＊/花子");
+    QTest::newRow("separator in the name") << QStringLiteral("a/*/b") << QStringLiteral("x /*/ y")
+                                           << QString::fromUtf8("ann\r\na/＊/b") << QStringLiteral("a/*/b> x /*/ y");
+    QTest::newRow("name ends in slash-star") << QStringLiteral("a/*") << QStringLiteral("x")
+                                             << QString::fromUtf8("ann\r\na/＊") << QStringLiteral("a/*> x");
+    QTest::newRow("forged line") << QStringLiteral("ann") << QStringLiteral("ok\r\n01/01 00:00 bob> hi")
+                                 << QStringLiteral("ann\r\nann(2)") << QStringLiteral("ann(2)> ok  01/01 00:00 bob> hi");
+    QTest::newRow("controls") << QString::fromLatin1("a\nb\0c\x1f", 6) << QString::fromLatin1("\0\t\x1b[1m", 6)
+                              << QStringLiteral("ann\r\na b c ") << QStringLiteral("a b c >    [1m");
+    QTest::newRow("long name cut") << QString(300, u'長') << QStringLiteral("x")
+                                   << QStringLiteral("ann\r\n") + QString(MemberList::MaxNameLength, u'長')
+                                   << QString(MemberList::MaxNameLength, u'長') + QStringLiteral("> x");
 }
 
-void TestChatRoom::namesNeverMoveTheDivision()
+void TestChatRoom::shownApart()
 {
     QFETCH(QString, name);
-    QFETCH(QString, shown);
+    QFETCH(QString, body);
+    QFETCH(QString, members);
+    QFETCH(QString, line);
     Conversation conversation;
     ChatRoom room(conversation);
-    room.handle(1, request(Request::Verb::Join, name), at(0), {});
-    post(room, 1, QStringLiteral("x /*/ y"), at(1));
-    const QByteArray reply = room.reply(10);
-    const ChatProtocol::ReplyParts parts = divide(reply);
-    QVERIFY(parts.divided);
-    QCOMPARE(parts.left, shown);
-    QVERIFY(!parts.left.contains(QStringLiteral("/*/")));
-    QVERIFY(parts.right.endsWith(QStringLiteral("> x /*/ y")));
+    act(room, 1, Request::Verb::Join, QStringLiteral("ann"));
+    act(room, 2, Request::Verb::Join, name);
+    const ChatProtocol::ReplyParts parts = divide(act(room, 2, Request::Verb::Message, body).reply);
+    QCOMPARE(parts.left, members);
+    QCOMPARE(parts.right, QStringLiteral("04/01 09:05 ") + line);
+}
+
+void TestChatRoom::keepsTheRecentLines()
+{
+    QList<StoredMessage> history;
+    for (int i = 0; i <= Conversation::KeptLines; ++i)
+        history.append({At, QStringLiteral("a"), QString::number(i), {}});
+    Conversation conversation(history);
+    QCOMPARE(conversation.lineCount(), Conversation::KeptLines);
+    QVERIFY(conversation.recent(Conversation::KeptLines + 1).startsWith("04/01 09:05 a> 1\r\n"));
+    QCOMPARE(conversation.recent(2), QByteArray("04/01 09:05 a> 999\r\n04/01 09:05 a> 1000"));
 }
 
 QTEST_GUILESS_MAIN(TestChatRoom)
