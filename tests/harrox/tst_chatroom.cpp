@@ -110,6 +110,8 @@ void TestChatRoom::shownApart()
     ChatRoom room(conversation);
     act(room, 1, Request::Verb::Join, QStringLiteral("ann"));
     act(room, 2, Request::Verb::Join, name);
+    // Stored clean, not only shown clean.
+    QCOMPARE(room.handle(2, request(Request::Verb::Message, body), At, {}).message.body, line.sliced(line.indexOf(u'>') + 2));
     const ChatProtocol::ReplyParts parts = divide(act(room, 2, Request::Verb::Message, body).reply);
     QCOMPARE(parts.left, members);
     QCOMPARE(parts.right, QStringLiteral("04/01 09:05 ") + line);

@@ -105,10 +105,10 @@ void TestRequestSplitter::oversized()
     const QByteArray tail = "/*/~1/**/10";
     const qsizetype body = RequestSplitter::MaxRequestBytes - 9 - tail.size();
     RequestSplitter fits;
-    fits.feed("NormalTel" + QByteArray(body, 'x') + tail);
+    fits.feed("NormalTel" + QByteArray(body, 'x') + tail + "/Reflesh/");
     QVERIFY(take(fits, false).startsWith(u'M'));
     RequestSplitter over;
-    over.feed("NormalTel" + QByteArray(body + 1, 'x') + tail);
+    over.feed("NormalTel" + QByteArray(body + 1, 'x') + tail + "/Reflesh/");
     QCOMPARE(take(over, false), QString::number(int(RequestSplitter::Status::Oversized)));
 }
 
