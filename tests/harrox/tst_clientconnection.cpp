@@ -33,22 +33,30 @@ public:
     QList<StoredMessage> rows;
 };
 
+ServerOptions parsed(const QStringList &arguments)
+{
+    // One reply per request, as these tests count them; pacing has its own test.
+    ServerOptions options;
+    options.parse(QStringList{QStringLiteral("harrox"), QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
+                              QStringLiteral("--no-live"), QStringLiteral("--reply-gap=0")} + arguments);
+    return options;
+}
+
 // history: long lines the conversation starts with.
 struct Room
 {
-    explicit Room(const QStringList &arguments = {}, int history = 0)
+    explicit Room(const QStringList &arguments = {}, int history = 0) : options(parsed(arguments))
     {
         for (int i = 0; i < history; ++i)
             conversation.add({QDateTime::currentDateTimeUtc(), QStringLiteral("old"), QString(100, u'h'), {}});
-        options.parse(QStringList{QStringLiteral("harrox"), QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0")} + arguments);
         server.listen();
     }
 
+    ServerOptions options; // before the server, which reads it as it is made
     FakeStore store;
     Conversation conversation;
     ChatRoom room{conversation};
     StoreWriter writer{store};
-    ServerOptions options;
     HarroxServer server{options, room, writer};
 };
 
