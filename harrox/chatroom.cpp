@@ -28,7 +28,6 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
     case Request::Verb::Refresh:
         break;
     }
-    outcome.reply = reply(request.lines());
     return outcome;
 }
 

@@ -8,8 +8,9 @@
 #include <QDateTime>
 #include <QString>
 
-// What the server does with a request, apart from the sockets: every request
-// gets exactly one reply, the members and the last lines of the conversation.
+// What the server does with a request, apart from the sockets. The reply,
+// the members and the last lines of the conversation, is rendered by reply()
+// when it is sent, so that one that waited shows the room as it is then.
 class ChatRoom
 {
 public:
@@ -24,7 +25,6 @@ public:
     struct Outcome
     {
         Effect effect = Effect::Answered;
-        QByteArray reply;      // empty while Posting
         StoredMessage message; // for Posting
     };
 
