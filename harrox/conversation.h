@@ -19,14 +19,17 @@ public:
     // history: the last stored messages, oldest first.
     explicit Conversation(const QList<StoredMessage> &history = {});
 
+    // A message with an id at or below the last one added is shown already.
     void add(const StoredMessage &message);
 
     // The last count lines, oldest first, CRLF between them, CP932.
     QByteArray recent(int count) const;
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
+    qint64 lastId() const { return m_lastId; }
 
     static QString formatLine(const StoredMessage &message);
 
 private:
     std::deque<QByteArray> m_lines;
+    qint64 m_lastId = 0;
 };
