@@ -2,6 +2,7 @@
 
 #include "conversation.h"
 #include "memberlist.h"
+#include "memberobserver.h"
 #include "request.h"
 
 #include <QByteArray>
@@ -44,10 +45,14 @@ public:
     bool leave(quint64 connection);
 
     const MemberList &members() const { return m_members; }
+    // Servers sharing the conversation: who is told of our members, and theirs.
+    void setObserver(MemberObserver *observer) { m_observer = observer; }
+    void setOthers(const QList<OtherMember> &others) { m_members.setOthers(others); }
     // unstored: the sender's message that could not be stored, if any.
     QByteArray reply(int lines, const QString &unstored = {}) const;
 
 private:
     Conversation &m_conversation;
     MemberList m_members;
+    MemberObserver *m_observer = nullptr;
 };

@@ -85,7 +85,9 @@ bool HarroxServer::admit(QTcpSocket *socket, const QString &peer)
         qWarning("%s: refused: not in an allowed network", qUtf8Printable(peer));
         return false;
     }
-    const int fromHost = m_perHost.value(ClientConnection::hostOf(socket));
+    const QString host = ClientConnection::hostOf(socket);
+    // Members from there on servers sharing the conversation count too.
+    const int fromHost = m_perHost.value(host) + int(m_room.members().othersFrom(host));
     if (fromHost >= m_options.maxPerHost()) {
         qWarning("%s: refused: already %d connections from its address (--max-per-host)",
                  qUtf8Printable(peer), fromHost);
