@@ -83,7 +83,7 @@ PgResult PgConnection::run(const QByteArray &name, const QList<QByteArray> &para
     QList<const char *> values;
     values.reserve(parameters.size());
     for (const QByteArray &p : parameters)
-        values.append(p.isNull() ? nullptr : p.constData());
+        values.append(p.isNull() ? "" : p.constData());
     return checked(PQexecPrepared(m_conn, name.constData(), int(values.size()), values.constData(),
                                   nullptr, nullptr, 0));
 }

@@ -46,7 +46,7 @@ public:
     // The connection broke: what was sent may or may not have been done.
     bool lost() const;
 
-    // A null QByteArray is SQL NULL.
+    // Every value is text, never NULL: an empty QString is an empty text.
     PgResult run(const QByteArray &name, const QList<QByteArray> &parameters = {});
     // A fixed text with no values in it: schema steps, transaction control.
     PgResult exec(const char *sql);

@@ -18,6 +18,9 @@ public:
 
     ~PgCluster() { stop(); }
 
+    bool durable = false;
+    QString settings; // more -c options for the server
+
     static bool installed() { return QFile::exists(QStringLiteral("%1/initdb").arg(QLatin1String(Bin))); }
 
     bool init()
@@ -33,10 +36,12 @@ public:
                                               QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-E"), QStringLiteral("UTF8")})
             && start();
     }
-    // No TCP; fsync off: the tests kill processes, never the machine.
+    // No TCP. fsync off unless durable: the tests kill processes, never the
+    // machine; a benchmark against SQLite's synchronous=FULL keeps it on.
     bool start()
     {
-        const QString options = QStringLiteral("-k %1 -c listen_addresses='' -c fsync=off -c max_connections=40").arg(m_dir.path());
+        const QString options = QStringLiteral("-k %1 -c listen_addresses='' -c fsync=%2 -c max_connections=40 %3")
+                                    .arg(m_dir.path(), QLatin1String(durable ? "on" : "off"), settings);
         return run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-o"), options, QStringLiteral("-l"),
                                               m_dir.filePath(QStringLiteral("log")), QStringLiteral("-w"), QStringLiteral("start")});
     }

@@ -6,14 +6,18 @@
 #include "link/chatlink.h"
 #include "platform/clock.h"
 #include "pgconnection.h"
+#include "pgconversationstore.h"
+#include "pgschema.h"
 #include "sqliteconversationstore.h"
 #include "support/fakes.h"
 #include "support/recordingview.h"
 #include "support/records.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <csignal>
+#include <thread>
 
 // Several real harrox processes sharing one conversation through a private
 // PostgreSQL cluster that this test starts and stops itself.
@@ -78,6 +82,7 @@ private slots:
     void clientWalksToTheSecondServer();
     void databaseRestartLosesNothingAcknowledged();
     void sqliteConversationIsImported();
+    void postWhoseCommitWasLostLandsOnce();
 
 private:
     QString freshDatabase();
@@ -90,6 +95,8 @@ void TestHarroxPg::initTestCase()
 {
     if (!PgCluster::installed())
         QSKIP("PostgreSQL 15 is not installed (scripts/setup installs it)");
+    // A standby that never answers, awaited only by who asks for it.
+    m_cluster.settings = QStringLiteral("-c synchronous_standby_names=nobody -c synchronous_commit=local");
     QVERIFY(m_cluster.init());
 }
 
@@ -232,10 +239,30 @@ void TestHarroxPg::sqliteConversationIsImported()
     Harrox a;
     QVERIFY(a.start(db));
     QCOMPARE(bodies(a.lines()), QStringList({QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")}));
-    // A database that cannot be reached at start is refused.
-    import.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--postgres"), QStringLiteral("host=/nonexistent")});
-    QVERIFY(import.waitForFinished(WaitMs));
-    QCOMPARE(import.exitCode(), 1);
+}
+
+void TestHarroxPg::postWhoseCommitWasLostLandsOnce()
+{
+    const QString db = freshDatabase();
+    PgConnection admin(db);
+    QString error;
+    QVERIFY(admin.open() && PgSchema::upgrade(db, &error));
+    // Its COMMIT waits for the standby that never comes: done here, its answer never sent.
+    PgConversationStore store(db + QStringLiteral(" options='-c synchronous_commit=on'"), QStringLiteral("k"));
+    QList<StoredMessage> rows{{QDateTime::currentDateTimeUtc(), QStringLiteral("ann"), QStringLiteral("once"), {}}};
+    bool stored = false;
+    std::thread writer([&] { stored = store.append(rows); });
+    // Also on failure: with no standby to wait for, the writer ends.
+    const auto finish = [&] {
+        admin.exec("ALTER SYSTEM SET synchronous_standby_names = ''"), admin.exec("SELECT pg_reload_conf()");
+        writer.joinable() ? writer.join() : void();
+    };
+    const auto guard = qScopeGuard(finish);
+    QTRY_COMPARE_WITH_TIMEOUT(admin.exec("SELECT pid FROM pg_stat_activity WHERE wait_event = 'SyncRep'").rows(), 1, WaitMs);
+    QVERIFY(admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE wait_event = 'SyncRep'").ok());
+    finish();
+    QVERIFY2(stored, qPrintable(store.errorString()));
+    QCOMPARE(admin.exec("SELECT count(*) FROM messages WHERE body = 'once'").int64(0, 0), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHarroxPg)
