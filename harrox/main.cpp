@@ -211,6 +211,7 @@ int main(int argc, char *argv[])
                              room.setOthers(others);
                              server.roomChangedElsewhere();
                          });
+        follower->setDelivered(&pgStore->delivered());
         room.setObserver(follower.get());
         follower->moveToThread(&followerThread);
         followerThread.start();

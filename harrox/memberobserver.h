@@ -9,6 +9,7 @@ struct OtherMember
 {
     QString name; // as that server shows it
     QString host;
+    friend bool operator==(const OtherMember &, const OtherMember &) = default;
 };
 Q_DECLARE_METATYPE(OtherMember)
 

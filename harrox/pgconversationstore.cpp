@@ -121,8 +121,10 @@ PgConversationStore::Attempt PgConversationStore::tryAppend(QList<StoredMessage>
     if (since.ok() && since.rows() > 0) {
         const QList<StoredMessage> rows = rowsOf(since);
         m_seen = rows.constLast().id;
-        if (m_rows)
+        if (m_rows) {
             m_rows(rows);
+            m_delivered.store(m_seen);
+        }
     }
     return Attempt::Stored;
 }

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <functional>
 
 // The conversation in PostgreSQL, shared by every server pointed at it.
@@ -31,6 +32,8 @@ public:
 
     bool isOpen() const { return m_db.isOpen(); }
     void setRowsHandler(RowsHandler handler) { m_rows = std::move(handler); }
+    // The last row handed to the rows handler; read from any thread.
+    const std::atomic<qint64> &delivered() const { return m_delivered; }
 
     bool append(QList<StoredMessage> &messages) override;
     QList<StoredMessage> recent(int count) override;
@@ -50,6 +53,7 @@ private:
     QString m_keyPrefix;
     quint64 m_nextKey = 0;
     qint64 m_seen = 0;
+    std::atomic<qint64> m_delivered{0};
     RowsHandler m_rows;
     QString m_error;
     QElapsedTimer m_sinceFailure;

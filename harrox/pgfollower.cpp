@@ -5,6 +5,8 @@
 
 #include <QSocketNotifier>
 
+#include <limits>
+
 PgFollower::PgFollower(const QString &conninfo, const QString &label, const Settings &settings,
                        QObject *parent)
     : QObject(parent)
@@ -169,13 +171,21 @@ void PgFollower::readNotifications()
     }
     bool messages = false;
     bool members = false;
+    qint64 newest = 0;
     while (PGnotify *notify = PQnotifies(m_db.handle())) {
         const QByteArray channel(notify->relname);
-        messages |= channel == "harrox_messages";
+        if (channel == "harrox_messages") {
+            // The id of the post; none from an import.
+            bool isId = false;
+            const qint64 id = QByteArray(notify->extra).toLongLong(&isId);
+            messages = true;
+            newest = std::max(newest, isId ? id : std::numeric_limits<qint64>::max());
+        }
         members |= channel == "harrox_members";
         PQfreemem(notify);
     }
-    if (messages)
+    // Our own posts the store has shown already.
+    if (messages && newest > std::max(m_seen, m_delivered ? m_delivered->load() : 0))
         catchUp();
     if (members)
         readOthers();
@@ -185,6 +195,8 @@ void PgFollower::catchUp()
 {
     if (!m_up)
         return;
+    if (m_delivered)
+        m_seen = std::max(m_seen, m_delivered->load());
     const PgResult since = query("rows_since", {QByteArray::number(m_seen),
                                                    QByteArray::number(Conversation::KeptLines)});
     if (!check(since.ok()) || since.rows() == 0)
@@ -204,7 +216,10 @@ void PgFollower::readOthers()
     QList<OtherMember> others;
     for (int row = 0; row < result.rows(); ++row)
         others.append({result.text(row, 0), result.text(row, 1)});
-    emit othersChanged(others);
+    // Our own joins notify us too: each unchanged list would cost every
+    // client a push.
+    if (others != m_others)
+        emit othersChanged(m_others = others);
 }
 
 void PgFollower::beat()

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 
 class QSocketNotifier;
@@ -39,6 +40,9 @@ public:
                QObject *parent = nullptr);
     ~PgFollower() override;
 
+    // Rows up to this one the store has handed to the room already, in order
+    // before anything the follower hands it next: not read again.
+    void setDelivered(const std::atomic<qint64> *delivered) { m_delivered = delivered; }
     // On the follower's thread; rows after lastId are new.
     void start(qint64 lastId);
     void stop();
@@ -74,8 +78,10 @@ private:
     QTimer m_retry;
     // connection → name, host: what is written again after a reconnect.
     QMap<quint64, QPair<QString, QString>> m_local;
+    QList<OtherMember> m_others;
     qint64 m_serverId = 0;
     qint64 m_seen = 0;
+    const std::atomic<qint64> *m_delivered = nullptr;
     int m_backOffMs = 0;
     bool m_up = false;
     bool m_readQueued = false;
