@@ -42,6 +42,7 @@ QString Conversation::formatLine(const StoredMessage &message)
 
 void Conversation::add(const StoredMessage &message)
 {
+    ++m_revision;
     m_lines.push_back(Cp932::encode(formatLine(message)));
     if (m_lines.size() > size_t(KeptLines))
         m_lines.pop_front();

@@ -12,6 +12,7 @@ constexpr QByteArrayView SlashWideStar = "/\x81\x96"; // "/＊" in CP932
 bool MemberList::join(quint64 connection, const QString &name)
 {
     m_renderedValid = false;
+    ++m_revision;
     const qsizetype index = indexOf(connection);
     if (index >= 0)
         m_shown.remove(m_members[index].name);
@@ -41,6 +42,7 @@ bool MemberList::remove(quint64 connection)
     m_shown.remove(m_members[index].name);
     m_members.removeAt(index);
     m_renderedValid = false;
+    ++m_revision;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "chatclient.h"
 
 #include "chatroom.h"
+#include "clientconnection.h"
 #include "harroxserver.h"
 #include "storewriter.h"
 
@@ -99,7 +100,7 @@ void TestClientConnection::joinPostRefreshLeave()
     // Half-open connections of sleeping laptops go within minutes.
     int idle = 0;
     socklen_t size = sizeof idle;
-    const qintptr accepted = room.server.findChildren<QTcpSocket *>().constFirst()->socketDescriptor();
+    const qintptr accepted = room.server.findChildren<ClientConnection *>().constFirst()->descriptor();
     QCOMPARE(getsockopt(int(accepted), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size), 0);
     QCOMPARE(idle, HarroxServer::KeepAliveIdleSeconds);
 
