@@ -105,7 +105,7 @@ void ClientSocket::flush()
                 break;
             }
             sent -= left;
-            m_queue.pop_front();
+            m_queue.removeFirst();
             m_sentOfFirst = 0;
         }
     }

@@ -4,8 +4,8 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 
-#include <deque>
 #include <functional>
 
 // A connected, non-blocking TCP socket of one client, served through the
@@ -63,7 +63,8 @@ private:
     bool m_atEnd = false;
     bool m_broken = false;
     bool m_readable = true;
-    std::deque<QByteArray> m_queue;
+    // Not a std::deque, which allocates half a kilobyte for every idle client.
+    QList<QByteArray> m_queue;
     qsizetype m_sentOfFirst = 0;
     qint64 m_unsent = 0;
 };

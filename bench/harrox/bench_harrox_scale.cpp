@@ -209,8 +209,9 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
         clients[size_t(i)].due = start + refreshEvery * i / active;
     std::vector<Clock::time_point> probeSent(Probes);
     std::vector<bool> probeWaiting(Probes);
+    // Each one first past the gap after its reply in the setup.
     for (int p = 0; p < Probes; ++p)
-        clients[size_t(size + p)].due = start + std::chrono::milliseconds(ProbeEveryMs) * (p + 1) / Probes;
+        clients[size_t(size + p)].due = start + std::chrono::milliseconds(ProbeEveryMs) * (Probes + p) / Probes;
     std::vector<double> probeMs;
     const Clock::time_point end = start + std::chrono::seconds(seconds);
     const qint64 cpuBefore = cpuTicks(harrox.processId());
