@@ -232,12 +232,10 @@ void ClientConnection::peerClosed()
 {
     if (m_ended)
         return;
-    // What arrived whole before the close still counts: a message sent
-    // right before quitting is kept. The reads found the end, so the
-    // splitter holds all there is.
+    // What arrived before the close still counts: a message sent right
+    // before quitting is kept. Every complete request is answered already;
+    // a last one whose end only the close shows is completed here.
     Request request;
-    while (m_splitter.next(&request) == RequestSplitter::Status::Ready)
-        answer(request);
     if (m_splitter.finish(&request) == RequestSplitter::Status::Ready)
         answer(request);
     end();
