@@ -17,6 +17,9 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
     case Request::Verb::Join:
         outcome.effect = m_members.join(connection, request.text()) ? Effect::Joined
                                                                      : Effect::Renamed;
+        if (m_observer)
+            m_observer->memberShown(connection, m_members.nameOf(connection),
+                                    peer.left(peer.lastIndexOf(QLatin1Char(':'))));
         break;
     case Request::Verb::Message:
         if (!m_members.contains(connection)) {
@@ -35,7 +38,10 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
 
 bool ChatRoom::leave(quint64 connection)
 {
-    return m_members.remove(connection);
+    const bool left = m_members.remove(connection);
+    if (left && m_observer)
+        m_observer->memberLeft(connection);
+    return left;
 }
 
 QByteArray ChatRoom::reply(int lines, const QString &unstored) const

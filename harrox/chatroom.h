@@ -2,6 +2,7 @@
 
 #include "conversation.h"
 #include "memberlist.h"
+#include "memberobserver.h"
 #include "request.h"
 
 #include <QByteArray>
@@ -45,6 +46,9 @@ public:
     bool leave(quint64 connection);
 
     const MemberList &members() const { return m_members; }
+    // Servers sharing the conversation: who is told of our members, and theirs.
+    void setObserver(MemberObserver *observer) { m_observer = observer; }
+    void setOthers(const QList<OtherMember> &others) { m_members.setOthers(others); }
     // unstored: the sender's message that could not be stored, if any.
     // Rendered once for each state of the room and line count, and shared by
     // every client that asks for the same: a reply carries the whole member
@@ -63,4 +67,5 @@ private:
     mutable QHash<qsizetype, QByteArray> m_replies;
     mutable quint64 m_repliesMembers = 0;
     mutable quint64 m_repliesConversation = 0;
+    MemberObserver *m_observer = nullptr;
 };

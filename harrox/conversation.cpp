@@ -42,6 +42,13 @@ QString Conversation::formatLine(const StoredMessage &message)
 
 void Conversation::add(const StoredMessage &message)
 {
+    // Rows reach us both as our own acknowledged posts and from the shared
+    // store's feed; whichever comes second is skipped.
+    if (message.id != 0) {
+        if (message.id <= m_lastId)
+            return;
+        m_lastId = message.id;
+    }
     ++m_revision;
     m_lines.push_back(Cp932::encode(formatLine(message)));
     if (m_lines.size() > size_t(KeptLines))

@@ -19,6 +19,7 @@ public:
     // history: the last stored messages, oldest first.
     explicit Conversation(const QList<StoredMessage> &history = {});
 
+    // A message with an id at or below the last one added is shown already.
     void add(const StoredMessage &message);
 
     // The last count lines, oldest first, CRLF between them, CP932.
@@ -26,10 +27,12 @@ public:
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     // Changes with every line added.
     quint64 revision() const { return m_revision; }
+    qint64 lastId() const { return m_lastId; }
 
     static QString formatLine(const StoredMessage &message);
 
 private:
     std::deque<QByteArray> m_lines;
     quint64 m_revision = 0;
+    qint64 m_lastId = 0;
 };

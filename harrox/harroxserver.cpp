@@ -94,7 +94,9 @@ bool HarroxServer::admit(const QHostAddress &address, const QString &peer)
         qWarning("%s: refused: not in an allowed network", qUtf8Printable(peer));
         return false;
     }
-    const int fromHost = m_perHost.value(ClientConnection::hostOf(address));
+    const QString host = ClientConnection::hostOf(address);
+    // Members from there on servers sharing the conversation count too.
+    const int fromHost = m_perHost.value(host) + int(m_room.members().othersFrom(host));
     if (fromHost >= m_options.maxPerHost()) {
         qWarning("%s: refused: already %d connections from its address (--max-per-host)",
                  qUtf8Printable(peer), fromHost);

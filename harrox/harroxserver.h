@@ -34,6 +34,9 @@ public:
     QHostAddress address() const { return m_server.serverAddress(); }
     quint16 port() const { return m_server.serverPort(); }
     qsizetype connectionCount() const { return m_connections.size(); }
+    // The room changed other than through our clients: a server sharing
+    // the conversation posted, or its members changed.
+    void roomChangedElsewhere() { m_pacer.roomChanged(); }
 
     // Idle time, probe interval and probes before the kernel drops a peer that
     // went away without a word (a laptop put to sleep): gone within 2 minutes.

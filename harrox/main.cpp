@@ -1,6 +1,9 @@
 #include "chatroom.h"
 #include "conversation.h"
 #include "harroxserver.h"
+#include "pgconversationstore.h"
+#include "pgfollower.h"
+#include "pgimport.h"
 #include "serveroptions.h"
 #include "signalwatcher.h"
 #include "sqliteconversationstore.h"
@@ -9,10 +12,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QThread>
+#include <QUuid>
 
 #include <climits>
 #include <cstdio>
+#include <memory>
 
 #include <sys/resource.h>
 
@@ -47,6 +53,40 @@ int backup(const ServerOptions &options)
                 qPrintable(options.backupPath()));
     return 0;
 }
+int importSqlite(const ServerOptions &options)
+{
+    QString report;
+    const bool ok = PgImport::run(options.importPath(), options.postgres(), &report);
+    std::fprintf(ok ? stdout : stderr, "harrox: %s\n", qPrintable(report));
+    return ok ? 0 : ExitFailure;
+}
+
+// The SQLite file of this server alone; null when it is refused.
+std::unique_ptr<ConversationStore> openSqlite(const QString &path)
+{
+    const QString directory = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(directory)) {
+        qCritical("cannot create %s", qUtf8Printable(directory));
+        return nullptr;
+    }
+    auto store = std::make_unique<SqliteConversationStore>(path);
+    if (!store->isOpen()) {
+        qCritical("%s", qUtf8Printable(store->errorString()));
+        return nullptr;
+    }
+    return store;
+}
+
+std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo)
+{
+    auto store = std::make_unique<PgConversationStore>(
+        conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces));
+    if (!store->isOpen()) {
+        qCritical("PostgreSQL (%s): %s", qUtf8Printable(conninfo), qUtf8Printable(store->errorString()));
+        return nullptr;
+    }
+    return store;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -70,27 +110,46 @@ int main(int argc, char *argv[])
         return ExitUsage;
     case ServerOptions::Action::Backup:
         return backup(options);
+    case ServerOptions::Action::ImportSqlite:
+        return importSqlite(options);
     case ServerOptions::Action::Run:
         break;
     }
     options.setOpenFileLimit(raiseOpenFileLimit());
 
-    const QString databasePath = options.databasePath();
-    const QString directory = QFileInfo(databasePath).absolutePath();
-    if (!QDir().mkpath(directory)) {
-        qCritical("cannot create %s", qUtf8Printable(directory));
-        return ExitFailure;
+    const bool shared = !options.postgres().isEmpty();
+    const QString databasePath = shared ? QStringLiteral("PostgreSQL") : options.databasePath();
+    PgConversationStore *pgStore = nullptr;
+    std::unique_ptr<ConversationStore> store;
+    if (shared) {
+        auto opened = openPostgres(options.postgres());
+        pgStore = opened.get();
+        store = std::move(opened);
+    } else {
+        store = openSqlite(databasePath);
     }
-    SqliteConversationStore store(databasePath);
-    if (!store.isOpen()) {
-        qCritical("%s", qUtf8Printable(store.errorString()));
+    if (!store)
         return ExitFailure;
-    }
-    Conversation conversation(store.recent(Conversation::KeptLines));
+    Conversation conversation(store->recent(Conversation::KeptLines));
     ChatRoom room(conversation);
+    HarroxServer *liveServer = nullptr;
+    // Rows committed by any server, on this thread, in commit order.
+    const auto showRows = [&](const QList<StoredMessage> &rows) {
+        for (const StoredMessage &row : rows)
+            room.addStored(row);
+        if (liveServer)
+            liveServer->roomChangedElsewhere();
+    };
+    if (pgStore) {
+        // Queued before the writer reports the post stored, so that its
+        // sender's reply shows everything committed before it.
+        pgStore->setRowsHandler([&](const QList<StoredMessage> &rows) {
+            QMetaObject::invokeMethod(&app, [&, rows] { showRows(rows); }, Qt::QueuedConnection);
+        });
+    }
 
     // From here on the store belongs to the writer's thread.
-    StoreWriter writer(store);
+    StoreWriter writer(*store);
     QThread storeThread;
     storeThread.setObjectName(QStringLiteral("store"));
     writer.moveToThread(&storeThread);
@@ -111,6 +170,21 @@ int main(int argc, char *argv[])
                          QCoreApplication::quit();
                      });
 
+    QThread followerThread;
+    followerThread.setObjectName(QStringLiteral("follower"));
+    std::unique_ptr<PgFollower> follower;
+    const auto stopFollower = [&] {
+        if (!follower)
+            return;
+        room.setObserver(nullptr);
+        QMetaObject::invokeMethod(follower.get(), [&] {
+            follower->stop();
+            follower->moveToThread(app.thread());
+        }, Qt::BlockingQueuedConnection);
+        followerThread.quit();
+        followerThread.wait();
+    };
+
     HarroxServer server(options, room, writer);
     if (!server.listen()) {
         stopWriter();
@@ -124,6 +198,28 @@ int main(int argc, char *argv[])
           qUtf8Printable(server.address().toString()), unsigned(server.port()),
           qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),
           options.maxClients());
+    liveServer = &server;
+    if (shared) {
+        const QString label = QStringLiteral("%1 %2:%3 pid %4")
+                                  .arg(QHostInfo::localHostName(), server.address().toString())
+                                  .arg(server.port()).arg(QCoreApplication::applicationPid());
+        follower = std::make_unique<PgFollower>(
+            options.postgres(), label, PgFollower::Settings{options.beatMs(), options.expiryMs()});
+        QObject::connect(follower.get(), &PgFollower::rowsArrived, &server, showRows);
+        QObject::connect(follower.get(), &PgFollower::othersChanged, &server,
+                         [&](const QList<OtherMember> &others) {
+                             room.setOthers(others);
+                             server.roomChangedElsewhere();
+                         });
+        room.setObserver(follower.get());
+        follower->moveToThread(&followerThread);
+        followerThread.start();
+        QMetaObject::invokeMethod(follower.get(), [&, last = conversation.lastId()] {
+            follower->start(last);
+        });
+        qInfo("sharing the conversation: heartbeat every %d ms, servers silent %d ms dropped",
+              options.beatMs(), options.expiryMs());
+    }
     if (options.live())
         qInfo("live delivery: pushes within %lld KiB/s, replies at least %d ms apart",
               qlonglong(options.pushBytesPerSecond() / ServerOptions::KiB), options.replyGapMs());
@@ -131,6 +227,7 @@ int main(int argc, char *argv[])
         qInfo("live delivery off (--no-live), replies at least %d ms apart", options.replyGapMs());
 
     const int status = QCoreApplication::exec();
+    stopFollower();
     stopWriter();
     qInfo("stopped");
     return status;

@@ -2,6 +2,8 @@
 
 #include "wire/cp932.h"
 
+#include <algorithm>
+
 namespace {
 constexpr QByteArrayView LineEnd = "\r\n";
 constexpr QByteArrayView SlashStar = "/*";
@@ -29,7 +31,7 @@ bool MemberList::join(quint64 connection, const QString &name)
 QString MemberList::distinct(const QString &name) const
 {
     QString shown = name;
-    for (int n = 2; m_shown.contains(shown); ++n)
+    for (int n = 2; m_shown.contains(shown) || m_othersShown.contains(shown); ++n)
         shown = QStringLiteral("%1(%2)").arg(name).arg(n);
     return shown;
 }
@@ -44,6 +46,22 @@ bool MemberList::remove(quint64 connection)
     m_renderedValid = false;
     ++m_revision;
     return true;
+}
+
+void MemberList::setOthers(const QList<OtherMember> &others)
+{
+    m_others = others;
+    m_othersShown.clear();
+    for (const OtherMember &other : others)
+        m_othersShown.insert(other.name);
+    m_renderedValid = false;
+    ++m_revision;
+}
+
+qsizetype MemberList::othersFrom(const QString &host) const
+{
+    return std::count_if(m_others.cbegin(), m_others.cend(),
+                         [&](const OtherMember &other) { return other.host == host; });
 }
 
 bool MemberList::contains(quint64 connection) const
@@ -66,6 +84,11 @@ QByteArray MemberList::render() const
         if (i > 0)
             m_rendered.append(LineEnd);
         m_rendered.append(leftPartBytes(m_members[i].name));
+    }
+    for (qsizetype i = 0; i < m_others.size(); ++i) {
+        if (i > 0 || !m_members.isEmpty())
+            m_rendered.append(LineEnd);
+        m_rendered.append(leftPartBytes(m_others[i].name));
     }
     m_renderedValid = true;
     return m_rendered;

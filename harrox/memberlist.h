@@ -1,5 +1,7 @@
 #pragma once
 
+#include "memberobserver.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSet>
@@ -25,6 +27,11 @@ public:
     QString nameOf(quint64 connection) const;
     qsizetype size() const { return m_members.size(); }
 
+    // Other servers' members: shown after ours, and no name of ours is
+    // given as one of theirs.
+    void setOthers(const QList<OtherMember> &others);
+    qsizetype othersFrom(const QString &host) const;
+
     // CP932, one name a line (CRLF between names); cached between changes.
     QByteArray render() const;
     // Changes with every join, rename and leave.
@@ -49,6 +56,8 @@ private:
 
     QList<Member> m_members;
     QSet<QString> m_shown;
+    QList<OtherMember> m_others;
+    QSet<QString> m_othersShown;
     mutable QByteArray m_rendered;
     mutable bool m_renderedValid = false;
     quint64 m_revision = 0;

@@ -72,8 +72,29 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
                        "less lets a client take two replies as one).")
             .arg(ChatProtocol::ReplyGapMs),
         QStringLiteral("ms"));
+    const QCommandLineOption postgres(
+        QStringLiteral("postgres"),
+        QStringLiteral("Keep the conversation and the members in PostgreSQL instead of --db, "
+                       "shared with every server given the same database (a libpq "
+                       "connection string, e.g. \"host=db1 dbname=harrox user=harrox\")."),
+        QStringLiteral("conninfo"));
+    const QCommandLineOption importSqlite(
+        QStringLiteral("import-sqlite"),
+        QStringLiteral("Copy the conversation of this SQLite database into --postgres, and exit."),
+        QStringLiteral("file"));
+    const QCommandLineOption beat(
+        QStringLiteral("beat"),
+        QStringLiteral("With --postgres: milliseconds between heartbeats (default %1).")
+            .arg(DefaultBeatMs),
+        QStringLiteral("ms"));
+    const QCommandLineOption expiry(
+        QStringLiteral("expiry"),
+        QStringLiteral("With --postgres: a server silent this many milliseconds is dropped "
+                       "with its members (default %1).").arg(DefaultExpiryMs),
+        QStringLiteral("ms"));
     parser.addOptions({help, version, listen, port, db, allow, maxClients, maxPerHost,
-                       requestTimeout, backup, noLive, pushRate, replyGap});
+                       requestTimeout, backup, noLive, pushRate, replyGap, postgres,
+                       importSqlite, beat, expiry});
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
@@ -136,6 +157,28 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         m_replyGapMs = parser.value(replyGap).toInt(&ok);
         if (!ok || m_replyGapMs < 0 || m_replyGapMs > MaxReplyGapMs)
             return fail(QStringLiteral("not a reply gap: %1").arg(parser.value(replyGap)));
+    }
+    m_postgres = parser.value(postgres);
+    if (parser.isSet(postgres) && m_postgres.isEmpty())
+        return fail(QStringLiteral("no PostgreSQL connection string"));
+    if (parser.isSet(beat)) {
+        m_beatMs = parser.value(beat).toInt(&ok);
+        if (!ok || m_beatMs < 1 || m_beatMs > MaxRequestTimeoutMs)
+            return fail(QStringLiteral("not a heartbeat: %1").arg(parser.value(beat)));
+    }
+    if (parser.isSet(expiry)) {
+        m_expiryMs = parser.value(expiry).toInt(&ok);
+        if (!ok || m_expiryMs > MaxRequestTimeoutMs)
+            return fail(QStringLiteral("not an expiry: %1").arg(parser.value(expiry)));
+    }
+    if (m_expiryMs <= m_beatMs)
+        return fail(QStringLiteral("the expiry (%1 ms) must be longer than the heartbeat (%2 ms)")
+                        .arg(m_expiryMs).arg(m_beatMs));
+    m_import = parser.value(importSqlite);
+    if (parser.isSet(importSqlite)) {
+        if (m_postgres.isEmpty())
+            return fail(QStringLiteral("--import-sqlite needs --postgres"));
+        return Action::ImportSqlite;
     }
     m_backup = parser.value(backup);
     return parser.isSet(backup) ? Action::Backup : Action::Run;

@@ -11,7 +11,7 @@
 class ServerOptions
 {
 public:
-    enum class Action { Run, Backup, ShowHelp, ShowVersion, Fail };
+    enum class Action { Run, Backup, ImportSqlite, ShowHelp, ShowVersion, Fail };
 
     static constexpr quint16 DefaultPort = 5001;
     // Open files that are not clients: the database, its journal and shared
@@ -26,6 +26,10 @@ public:
     // connection to its first request.
     static constexpr int DefaultRequestTimeoutMs = 5000;
     static constexpr int KiB = 1024;
+    // Servers sharing a conversation: each beats this often, and one whose
+    // last beat is older than the expiry is taken for dead with its members.
+    static constexpr int DefaultBeatMs = 1000;
+    static constexpr int DefaultExpiryMs = 3000;
 
     // arguments[0] is the program name. On ShowHelp, ShowVersion and Fail,
     // message() holds what to print.
@@ -45,6 +49,11 @@ public:
     qint64 pushBytesPerSecond() const { return m_pushKibPerSecond * KiB; }
     int replyGapMs() const { return m_replyGapMs; }
     QString backupPath() const { return m_backup; }
+    // A libpq connection string; empty: the SQLite database.
+    QString postgres() const { return m_postgres; }
+    QString importPath() const { return m_import; }
+    int beatMs() const { return m_beatMs; }
+    int expiryMs() const { return m_expiryMs; }
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -66,4 +75,8 @@ private:
     bool m_live = true;
     qint64 m_pushKibPerSecond = ReplyPacer::DefaultPushBytesPerSecond / KiB;
     int m_replyGapMs = ChatProtocol::ReplyGapMs;
+    QString m_postgres;
+    QString m_import;
+    int m_beatMs = DefaultBeatMs;
+    int m_expiryMs = DefaultExpiryMs;
 };

@@ -149,7 +149,7 @@ bool SqliteConversationStore::configure()
     m_insert = std::make_unique<SqliteStatement>(
         m_db, "INSERT INTO messages (posted_at, name, body, peer) VALUES (?1, ?2, ?3, ?4)");
     m_recent = std::make_unique<SqliteStatement>(
-        m_db, "SELECT posted_at, name, body, peer FROM"
+        m_db, "SELECT posted_at, name, body, peer, id FROM"
               " (SELECT id, posted_at, name, body, peer FROM messages ORDER BY id DESC LIMIT ?1)"
               " ORDER BY id ASC");
     if (!m_begin->isValid() || !m_commit->isValid() || !m_rollback->isValid()
@@ -160,19 +160,20 @@ bool SqliteConversationStore::configure()
     return true;
 }
 
-bool SqliteConversationStore::append(const QList<StoredMessage> &messages)
+bool SqliteConversationStore::append(QList<StoredMessage> &messages)
 {
     if (!isOpen())
         return false;
     // One transaction, so one sync for all the messages that came together.
     bool ok = m_begin->run();
     for (qsizetype i = 0; ok && i < messages.size(); ++i) {
-        const StoredMessage &message = messages[i];
+        StoredMessage &message = messages[i];
         m_insert->bind(1, message.postedAt.toMSecsSinceEpoch());
         m_insert->bind(2, message.name);
         m_insert->bind(3, message.body);
         m_insert->bind(4, message.peer);
         ok = m_insert->run();
+        message.id = sqlite3_last_insert_rowid(m_db);
     }
     // With synchronous=FULL the rows are on disk when COMMIT is done.
     if (ok && m_commit->run())
@@ -191,7 +192,8 @@ QList<StoredMessage> SqliteConversationStore::recent(int count)
     m_recent->bind(1, qint64(count));
     while (m_recent->nextRow()) {
         messages.append({QDateTime::fromMSecsSinceEpoch(m_recent->int64At(0), Qt::UTC),
-                         m_recent->textAt(1), m_recent->textAt(2), m_recent->textAt(3)});
+                         m_recent->textAt(1), m_recent->textAt(2), m_recent->textAt(3),
+                         m_recent->int64At(4)});
     }
     if (m_recent->failed())
         m_error = m_recent->errorString();

@@ -24,7 +24,7 @@ public:
 
     bool isOpen() const { return m_insert && m_recent && m_begin && m_commit && m_rollback; }
 
-    bool append(const QList<StoredMessage> &messages) override;
+    bool append(QList<StoredMessage> &messages) override;
     QList<StoredMessage> recent(int count) override;
     QString errorString() const override { return m_error; }
 

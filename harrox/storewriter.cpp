@@ -29,6 +29,6 @@ void StoreWriter::drain()
         messages.append(entry.second);
     const bool ok = m_store.append(messages);
     const QString error = ok ? QString() : m_store.errorString();
-    for (const auto &entry : batch)
-        emit stored(entry.first, entry.second, ok, error);
+    for (qsizetype i = 0; i < batch.size(); ++i)
+        emit stored(batch[i].first, messages[i], ok, error);
 }

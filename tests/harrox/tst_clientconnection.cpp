@@ -26,7 +26,7 @@ bool logged(const QString &text)
 class FakeStore final : public ConversationStore
 {
 public:
-    bool append(const QList<StoredMessage> &messages) override { return !fail && (rows += messages, true); }
+    bool append(QList<StoredMessage> &messages) override { return !fail && (rows += messages, true); }
     QList<StoredMessage> recent(int) override { return {}; }
     QString errorString() const override { return QStringLiteral("disk full"); }
 

@@ -126,7 +126,8 @@ void TestHarroxServer::refusedAtStart()
     QFETCH(QString, message);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("harrox.db"));
-    QVERIFY(SqliteConversationStore(path).append(QList<StoredMessage>(300, {QDateTime::currentDateTimeUtc(), QStringLiteral("a"), QString(200, u'x'), {}})));
+    QList<StoredMessage> rows(300, {QDateTime::currentDateTimeUtc(), QStringLiteral("a"), QString(200, u'x'), {}});
+    QVERIFY(SqliteConversationStore(path).append(rows));
     QFile file(path);
     const bool root = ::getuid() == 0;
     const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;

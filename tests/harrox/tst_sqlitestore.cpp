@@ -24,6 +24,11 @@ StoredMessage message(const QString &body)
     return {QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC), QString::fromUtf8("山田"), body, QStringLiteral("127.0.0.1:5")};
 }
 
+bool append(ConversationStore &store, QList<StoredMessage> messages)
+{
+    return store.append(messages);
+}
+
 QStringList bodies(const QList<StoredMessage> &messages)
 {
     QStringList out;
@@ -56,7 +61,7 @@ void TestSqliteStore::storesReopensAndUpgrades()
     {
         SqliteConversationStore store(path);
         QVERIFY2(store.isOpen(), qPrintable(store.errorString()));
-        QVERIFY(store.append({message(QStringLiteral("1")), message(QStringLiteral("2"))}));
+        QVERIFY(append(store, {message(QStringLiteral("1")), message(QStringLiteral("2"))}));
     }
     SqliteConversationStore again(path);
     QCOMPARE(bodies(again.recent(3)), QStringList({QStringLiteral("old"), QStringLiteral("1"), QStringLiteral("2")}));
@@ -79,10 +84,10 @@ void TestSqliteStore::failedBatchIsRolledBack()
     const QString path = m_dir.filePath(QStringLiteral("fails.db"));
     SqliteConversationStore store(path);
     QVERIFY(run(path, "CREATE TRIGGER refuse BEFORE INSERT ON messages WHEN NEW.body = 'bad' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
-    QVERIFY(!store.append({message(QStringLiteral("first")), message(QStringLiteral("bad"))}));
+    QVERIFY(!append(store, {message(QStringLiteral("first")), message(QStringLiteral("bad"))}));
     QVERIFY(store.errorString().contains(QStringLiteral("refused")));
     // All or none, and the store goes on.
-    QVERIFY(store.append({message(QStringLiteral("after"))}));
+    QVERIFY(append(store, {message(QStringLiteral("after"))}));
     QCOMPARE(bodies(store.recent(10)), QStringList{QStringLiteral("after")});
 }
 

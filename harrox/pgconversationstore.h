@@ -1,0 +1,57 @@
+#pragma once
+
+#include "conversationstore.h"
+#include "pgconnection.h"
+
+#include <QElapsedTimer>
+
+#include <functional>
+
+// The conversation in PostgreSQL, shared by every server pointed at it.
+// Rows are numbered in commit order: each post takes an advisory lock before
+// its insert and holds it to the commit, so that a reader of "rows after id"
+// never passes a row still to come. The commit notifies the other servers
+// with the id. After its own commit the store reads every row since the last
+// it saw, others' included, so that a server shows its sender the
+// conversation in the same order as everyone else.
+class PgConversationStore : public ConversationStore
+{
+public:
+    // Rows committed since the last call, oldest first; on the store's thread.
+    using RowsHandler = std::function<void(const QList<StoredMessage> &rows)>;
+
+    // After a failed reconnect, posts are refused without trying for this long,
+    // doubling to the most.
+    static constexpr int FirstBackOffMs = 250;
+    static constexpr int MostBackOffMs = 2000;
+
+    // keyPrefix: unique to this process, so that a retried post is told apart
+    // from every other.
+    PgConversationStore(const QString &conninfo, const QString &keyPrefix);
+
+    bool isOpen() const { return m_db.isOpen(); }
+    void setRowsHandler(RowsHandler handler) { m_rows = std::move(handler); }
+
+    bool append(QList<StoredMessage> &messages) override;
+    QList<StoredMessage> recent(int count) override;
+    QString errorString() const override { return m_error; }
+
+    // The statements and reading of rows, shared with the feed and the import.
+    static void prepareMessages(PgConnection &db);
+    static QList<StoredMessage> rowsOf(const PgResult &result);
+
+private:
+    enum class Attempt { Stored, Refused, Lost };
+
+    Attempt tryAppend(QList<StoredMessage> &messages, const QList<QByteArray> &keys);
+    bool reconnect();
+
+    PgConnection m_db;
+    QString m_keyPrefix;
+    quint64 m_nextKey = 0;
+    qint64 m_seen = 0;
+    RowsHandler m_rows;
+    QString m_error;
+    QElapsedTimer m_sinceFailure;
+    int m_backOffMs = 0;
+};

@@ -1,0 +1,269 @@
+#include "chatclient.h"
+#include "pgcluster.h"
+
+#include "chatroom.h"
+#include "destinations/pcipfile.h"
+#include "link/chatlink.h"
+#include "platform/clock.h"
+#include "pgconnection.h"
+#include "pgconversationstore.h"
+#include "pgschema.h"
+#include "sqliteconversationstore.h"
+#include "support/fakes.h"
+#include "support/recordingview.h"
+#include "support/records.h"
+
+#include <QRegularExpression>
+#include <QScopeGuard>
+
+#include <csignal>
+#include <thread>
+
+// Several real harrox processes sharing one conversation through a private
+// PostgreSQL cluster that this test starts and stops itself.
+namespace {
+
+// Short beats, so that a dead server's members go in well under a second.
+const QStringList Shared = {QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"), QStringLiteral("--reply-gap=0"), QStringLiteral("--beat=100"), QStringLiteral("--expiry=400")};
+
+struct Harrox
+{
+    Harrox() { QObject::connect(&process, &QProcess::readyReadStandardError, [this] { log += QString::fromUtf8(process.readAllStandardError()); }); }
+    ~Harrox() { process.kill(), process.waitForFinished(); }
+    bool start(const QString &conninfo, const QStringList &more = {})
+    {
+        process.start(QStringLiteral(HARROX_PATH), QStringList{QStringLiteral("--postgres"), conninfo} + Shared + more);
+        static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
+        QRegularExpressionMatch match;
+        (void)QTest::qWaitFor([&] { return (match = listening.match(log)).hasMatch() || process.state() == QProcess::NotRunning; }, WaitMs);
+        port = quint16(match.captured(1).toUInt());
+        if (!match.hasMatch())
+            qWarning("%s", qPrintable(log));
+        return match.hasMatch();
+    }
+    // What a client that has not joined is shown.
+    ChatProtocol::ReplyParts shown(const char *from = "127.0.0.1")
+    {
+        ChatClient look(from);
+        return look.connectTo(port) ? divide(look.exchange(refresh("200"))) : ChatProtocol::ReplyParts{};
+    }
+    QStringList lines() { return shown().right.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts); }
+
+    QProcess process;
+    QString log;
+    quint16 port = 0;
+};
+
+QStringList bodies(const QStringList &lines, const QString &name = QStringLiteral("\\w+"))
+{
+    QStringList out;
+    static const QRegularExpression line(QStringLiteral("^\\S+ \\S+ (\\S+)> (.*)$"));
+    for (const QString &l : lines)
+        if (const auto m = line.match(l); m.hasMatch() && QRegularExpression(QStringLiteral("^%1$").arg(name)).match(m.captured(1)).hasMatch())
+            out.append(m.captured(2));
+    return out;
+}
+
+bool acknowledged(ChatClient &client, const QString &text)
+{
+    const QString right = divide(client.exchange(post(text))).right;
+    return !right.isEmpty() && !right.contains(ChatRoom::NotStoredNotice) && right.endsWith(text);
+}
+
+} // namespace
+
+class TestHarroxPg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void twoServersShowOneOrder();
+    void clientWalksToTheSecondServer();
+    void databaseRestartLosesNothingAcknowledged();
+    void sqliteConversationIsImported();
+    void postWhoseCommitWasLostLandsOnce();
+
+private:
+    QString freshDatabase();
+
+    PgCluster m_cluster;
+    int m_databases = 0;
+};
+
+void TestHarroxPg::initTestCase()
+{
+    if (!PgCluster::installed())
+        QSKIP("PostgreSQL 15 is not installed (scripts/setup installs it)");
+    // A standby that never answers, awaited only by who asks for it.
+    m_cluster.settings = QStringLiteral("-c synchronous_standby_names=nobody -c synchronous_commit=local");
+    QVERIFY(m_cluster.init());
+}
+
+QString TestHarroxPg::freshDatabase()
+{
+    const QString name = QStringLiteral("t%1").arg(++m_databases);
+    PgConnection admin(m_cluster.conninfo());
+    if (!admin.open() || !admin.exec(qPrintable(QStringLiteral("CREATE DATABASE %1").arg(name))).ok())
+        qWarning("%s", qPrintable(admin.errorString()));
+    return m_cluster.conninfo(name);
+}
+
+void TestHarroxPg::twoServersShowOneOrder()
+{
+    constexpr int Writers = 6;
+    constexpr int Posts = 25;
+    const QString db = freshDatabase();
+    Harrox a, b;
+    QVERIFY(a.start(db, {QStringLiteral("--max-per-host=2")}) && b.start(db, {QStringLiteral("--max-per-host=2")}));
+    // Concurrent writers on both servers, each sending all its lines at once.
+    std::vector<std::unique_ptr<ChatClient>> writers;
+    for (int w = 0; w < Writers; ++w) {
+        writers.push_back(std::make_unique<ChatClient>(qPrintable(QStringLiteral("127.0.0.%1").arg(10 + w))));
+        QVERIFY(writers.back()->connectTo(w % 2 ? b.port : a.port));
+        writers.back()->exchange(join(QStringLiteral("w%1").arg(w)));
+    }
+    const QString longLine(9000, u'長'); // beyond what a notification could carry
+    QVERIFY(acknowledged(*writers[0], longLine));
+    for (int w = 0; w < Writers; ++w) {
+        QByteArray burst;
+        for (int i = 0; i < Posts; ++i)
+            burst += post(QStringLiteral("n%1").arg(i));
+        writers[w]->send(burst);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(a.lines()).size(), Writers * Posts + 1, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(b.lines(), a.lines(), WaitMs);
+    QCOMPARE(bodies(b.lines()).constFirst(), longLine);
+    QStringList ordered;
+    for (int i = 0; i < Posts; ++i)
+        ordered.append(QStringLiteral("n%1").arg(i));
+    for (int w = 0; w < Writers; ++w)
+        QCOMPARE(bodies(b.lines(), QStringLiteral("w%1").arg(w)).mid(w == 0 ? 1 : 0), ordered);
+
+    // Names told apart, and one host's connections counted, across servers.
+    ChatClient twin("127.0.0.30");
+    QVERIFY(twin.connectTo(b.port));
+    QVERIFY(divide(twin.exchange(join(QStringLiteral("w0")))).left.split(QStringLiteral("\r\n")).contains(QStringLiteral("w0(2)")));
+    QTRY_VERIFY_WITH_TIMEOUT(a.shown().left.contains(QStringLiteral("w0(2)")), WaitMs);
+    ChatClient second("127.0.0.30"), third("127.0.0.30");
+    QVERIFY(second.connectTo(a.port) && !second.exchange(join(QStringLiteral("x"))).isEmpty());
+    QVERIFY(third.connectTo(a.port) && third.exchange(join(QStringLiteral("y"))).isEmpty());
+}
+
+void TestHarroxPg::clientWalksToTheSecondServer()
+{
+    const QString db = freshDatabase();
+    const QString base = QStringLiteral("127.78.%1.").arg(QCoreApplication::applicationPid() % 250 + 1);
+    const QStringList at = {QStringLiteral("--port=%1").arg(ChatProtocol::Port), QStringLiteral("--listen")};
+    Harrox a, b;
+    QVERIFY(a.start(db, at + QStringList{base + u'1', QStringLiteral("--no-live")}) && b.start(db, at + QStringList{base + u'2', QStringLiteral("--reply-gap=300")}));
+    ChatClient ann, bob;
+    ann.socket.connectToHost(QHostAddress(base + u'1'), ChatProtocol::Port);
+    bob.socket.connectToHost(QHostAddress(base + u'2'), ChatProtocol::Port);
+    QVERIFY(ann.socket.waitForConnected(WaitMs) && bob.socket.waitForConnected(WaitMs));
+    ann.exchange(join(QStringLiteral("ann")));
+    QStringList sent;
+    for (int i = 0; i < 20; ++i) {
+        sent.append(QStringLiteral("line %1").arg(i));
+        QVERIFY(acknowledged(ann, sent.constLast()));
+    }
+    bob.exchange(join(QStringLiteral("bob")));
+    QTRY_VERIFY_WITH_TIMEOUT(divide(bob.exchange(refresh())).left.contains(QStringLiteral("ann")), WaitMs);
+    ::kill(pid_t(a.process.processId()), SIGKILL);
+    QVERIFY(a.process.waitForFinished(WaitMs));
+
+    QTemporaryDir dir;
+    const QString list = dir.filePath(QStringLiteral("PCIP.dat"));
+    QVERIFY(PCIPFile::rewrite(list, {destination(VBTrue, QStringLiteral("a"), base + u'1'), destination(VBTrue, QStringLiteral("b"), base + u'2')}));
+    RecordingView view;
+    view.name = QStringLiteral("carol");
+    view.lineCount = QStringLiteral("30");
+    RecordingMessageBox box;
+    SystemClock clock;
+    PCIPRecord buffer;
+    ChatLink link(view, box, clock, buffer, list);
+    link.setPollInterval(5);
+    link.Command2_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!view.replies.isEmpty(), WaitMs);
+    QCOMPARE(bodies(view.replies.constFirst().second.split(QStringLiteral("\r\n")), QStringLiteral("ann")), sent);
+    // Gone within the expiry and a sweep, with time to spare for a busy machine.
+    QTRY_VERIFY_WITH_TIMEOUT(!divide(bob.exchange(refresh())).left.contains(QStringLiteral("ann")), 400 + 100 + 1500);
+}
+
+void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
+{
+    const QString db = freshDatabase();
+    Harrox a, b;
+    QVERIFY(a.start(db, {QStringLiteral("--no-live")}) && b.start(db, {QStringLiteral("--no-live")}));
+    ChatClient ann, bob;
+    QVERIFY(ann.connectTo(a.port) && bob.connectTo(b.port));
+    ann.exchange(join(QStringLiteral("ann")));
+    bob.exchange(join(QStringLiteral("bob")));
+    QStringList kept{QStringLiteral("before")};
+    QVERIFY(acknowledged(ann, kept.constLast()));
+
+    QVERIFY(m_cluster.stop("immediate"));
+    for (ChatClient *client : {&ann, &bob}) {
+        const QString right = divide(client->exchange(post(QStringLiteral("while down")))).right;
+        QVERIFY2(right.endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("while down")), qPrintable(right));
+        // What the server knew is still shown.
+        QVERIFY(right.contains(QStringLiteral("> before")));
+    }
+    QVERIFY(m_cluster.start());
+    // Refused while the servers reconnect; never acknowledged without being stored.
+    for (ChatClient *client : {&ann, &bob}) {
+        int tries = 0;
+        QVERIFY(QTest::qWaitFor([&] { return acknowledged(*client, QStringLiteral("after %1").arg(++tries)); }, WaitMs));
+        kept.append(QStringLiteral("after %1").arg(tries));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(a.lines()), kept, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), kept, WaitMs);
+}
+
+void TestHarroxPg::sqliteConversationIsImported()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("old.db"));
+    QList<StoredMessage> rows;
+    for (const char *text : {"first", "second", "third"})
+        rows.append({QDateTime::currentDateTimeUtc(), QStringLiteral("ann"), QString::fromLatin1(text), QStringLiteral("127.0.0.1:9")});
+    QVERIFY(SqliteConversationStore(file).append(rows));
+    const QString db = freshDatabase();
+    QProcess import;
+    for (const char *expected : {"3 lines", "0 lines"}) {
+        import.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--import-sqlite"), file, QStringLiteral("--postgres"), db});
+        QVERIFY(import.waitForFinished(WaitMs));
+        QCOMPARE(import.exitCode(), 0);
+        QVERIFY(import.readAllStandardOutput().contains(expected));
+    }
+    Harrox a;
+    QVERIFY(a.start(db));
+    QCOMPARE(bodies(a.lines()), QStringList({QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")}));
+}
+
+void TestHarroxPg::postWhoseCommitWasLostLandsOnce()
+{
+    const QString db = freshDatabase();
+    PgConnection admin(db);
+    QString error;
+    QVERIFY(admin.open() && PgSchema::upgrade(db, &error));
+    // Its COMMIT waits for the standby that never comes: done here, its answer never sent.
+    PgConversationStore store(db + QStringLiteral(" options='-c synchronous_commit=on'"), QStringLiteral("k"));
+    QList<StoredMessage> rows{{QDateTime::currentDateTimeUtc(), QStringLiteral("ann"), QStringLiteral("once"), {}}};
+    bool stored = false;
+    std::thread writer([&] { stored = store.append(rows); });
+    // Also on failure: with no standby to wait for, the writer ends.
+    const auto finish = [&] {
+        admin.exec("ALTER SYSTEM SET synchronous_standby_names = ''"), admin.exec("SELECT pg_reload_conf()");
+        writer.joinable() ? writer.join() : void();
+    };
+    const auto guard = qScopeGuard(finish);
+    QTRY_COMPARE_WITH_TIMEOUT(admin.exec("SELECT pid FROM pg_stat_activity WHERE wait_event = 'SyncRep'").rows(), 1, WaitMs);
+    QVERIFY(admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE wait_event = 'SyncRep'").ok());
+    finish();
+    QVERIFY2(stored, qPrintable(store.errorString()));
+    QCOMPARE(admin.exec("SELECT count(*) FROM messages WHERE body = 'once'").int64(0, 0), 1);
+}
+
+QTEST_GUILESS_MAIN(TestHarroxPg)
+#include "tst_harroxpg.moc"
