@@ -2,6 +2,8 @@
 
 #include "wire/cp932.h"
 
+#include <algorithm>
+
 ChatRoom::ChatRoom(Conversation &conversation)
     : m_conversation(conversation)
 {
@@ -44,13 +46,30 @@ bool ChatRoom::leave(quint64 connection)
 
 QByteArray ChatRoom::reply(int lines, const QString &unstored) const
 {
-    const QByteArray members = m_members.render();
-    QByteArray conversation = m_conversation.recent(lines);
-    if (!unstored.isEmpty()) {
-        if (!conversation.isEmpty())
-            conversation.append("\r\n");
-        conversation.append(Cp932::encode(NotStoredNotice.toString() + unstored));
+    const qsizetype shown = std::clamp<qsizetype>(lines, 0, m_conversation.lineCount());
+    if (m_repliesMembers != m_members.revision()
+        || m_repliesConversation != m_conversation.revision()
+        || m_replies.size() >= CachedReplies) {
+        m_replies.clear();
+        m_repliesMembers = m_members.revision();
+        m_repliesConversation = m_conversation.revision();
     }
+    auto cached = m_replies.constFind(shown);
+    if (cached == m_replies.cend())
+        cached = m_replies.insert(shown, render(shown));
+    if (unstored.isEmpty())
+        return *cached;
+    QByteArray text = *cached;
+    if (shown > 0)
+        text.append("\r\n");
+    text.append(Cp932::encode(NotStoredNotice.toString() + unstored));
+    return text;
+}
+
+QByteArray ChatRoom::render(qsizetype lines) const
+{
+    const QByteArray members = m_members.render();
+    const QByteArray conversation = m_conversation.recent(int(lines));
     QByteArray text;
     text.reserve(members.size() + ChatProtocol::Bytes::ReplySeparator.size() + conversation.size());
     text.append(members).append(ChatProtocol::Bytes::ReplySeparator).append(conversation);

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 // What the server does with a request, apart from the sockets. The reply,
@@ -49,10 +50,22 @@ public:
     void setObserver(MemberObserver *observer) { m_observer = observer; }
     void setOthers(const QList<OtherMember> &others) { m_members.setOthers(others); }
     // unstored: the sender's message that could not be stored, if any.
+    // Rendered once for each state of the room and line count, and shared by
+    // every client that asks for the same: a reply carries the whole member
+    // list, and a push goes to every member.
     QByteArray reply(int lines, const QString &unstored = {}) const;
 
 private:
+    // Line counts kept at once; a client asking for ever other counts cannot
+    // make the cache grow past this.
+    static constexpr qsizetype CachedReplies = 16;
+
+    QByteArray render(qsizetype lines) const;
+
     Conversation &m_conversation;
     MemberList m_members;
+    mutable QHash<qsizetype, QByteArray> m_replies;
+    mutable quint64 m_repliesMembers = 0;
+    mutable quint64 m_repliesConversation = 0;
     MemberObserver *m_observer = nullptr;
 };

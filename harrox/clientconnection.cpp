@@ -3,8 +3,7 @@
 #include "chatroom.h"
 
 #include <QDateTime>
-#include <QHostAddress>
-#include <QTcpSocket>
+#include <QTimerEvent>
 
 namespace {
 
@@ -20,47 +19,50 @@ QString verbName(Request::Verb verb)
 
 } // namespace
 
-ClientConnection::ClientConnection(quint64 id, QTcpSocket *socket, ChatRoom &room,
-                                   int requestTimeoutMs, QObject *parent)
+ClientConnection::ClientConnection(quint64 id, int fd, const QHostAddress &address, quint16 port,
+                                   SocketPoller &poller, ChatRoom &room, int requestTimeoutMs,
+                                   QObject *parent)
     : QObject(parent)
     , m_id(id)
-    , m_socket(socket)
     , m_room(room)
-    , m_host(hostOf(socket))
-    , m_peer(describePeer(socket))
+    , m_host(hostOf(address))
+    , m_peer(describePeer(address, port))
+    , m_socket(fd, poller, [this] { work(); })
+    , m_requestTimeoutMs(requestTimeoutMs)
 {
-    m_socket->setParent(this);
-    m_socket->setReadBufferSize(ReadChunkBytes);
-    m_requestTimer.setSingleShot(true);
-    m_requestTimer.setInterval(requestTimeoutMs);
-    connect(&m_requestTimer, &QTimer::timeout, this, &ClientConnection::requestTimedOut);
-    connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::work);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::peerClosed);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::peerClosed);
     // The first request is due within the timeout of connecting.
-    m_requestTimer.start();
-    // Bytes may have arrived before we were connected to readyRead.
-    queueWork();
+    startRequestTimer();
 }
 
-ClientConnection::~ClientConnection()
+QString ClientConnection::hostOf(const QHostAddress &address)
 {
-    m_socket->disconnect(this);
-}
-
-QString ClientConnection::hostOf(const QTcpSocket *socket)
-{
-    QHostAddress address = socket->peerAddress();
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
-    if (isV4)
-        address = QHostAddress(v4);
-    return address.toString();
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
-QString ClientConnection::describePeer(const QTcpSocket *socket)
+QString ClientConnection::describePeer(const QHostAddress &address, quint16 port)
 {
-    return QStringLiteral("%1:%2").arg(hostOf(socket)).arg(socket->peerPort());
+    return QStringLiteral("%1:%2").arg(hostOf(address)).arg(port);
+}
+
+void ClientConnection::startRequestTimer()
+{
+    m_requestTimer.start(m_requestTimeoutMs, this);
+}
+
+void ClientConnection::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_requestTimer.timerId())
+        return QObject::timerEvent(event);
+    m_requestTimer.stop();
+    requestTimedOut();
+}
+
+// Takes the next chunk from the socket; false when there was none.
+bool ClientConnection::feedFromSocket()
+{
+    return m_socket.read(ReadChunkBytes, [this](QByteArrayView bytes) { m_splitter.feed(bytes); }) > 0;
 }
 
 void ClientConnection::queueWork()
@@ -83,7 +85,7 @@ void ClientConnection::work()
             // The next request's deadline runs from its first byte, which
             // may be here already; while a message is stored none runs.
             if (m_splitter.bufferedBytes() > 0)
-                m_requestTimer.start();
+                startRequestTimer();
             else
                 m_requestTimer.stop();
             answer(request);
@@ -108,12 +110,14 @@ void ClientConnection::work()
         }
         // Read only when every complete request is answered: the splitter
         // then never holds more than about one request and one chunk.
-        if (m_socket->bytesAvailable() <= 0)
+        if (!m_socket.mayHaveBytes() || !feedFromSocket()) {
+            if (!m_socket.isOpen())
+                peerClosed();
             return;
-        m_splitter.feed(m_socket->read(ReadChunkBytes));
+        }
         // Later bytes never move a deadline that runs already.
         if (!m_requestTimer.isActive() && m_splitter.bufferedBytes() > 0)
-            m_requestTimer.start();
+            startRequestTimer();
     }
     if (!m_ended)
         queueWork();
@@ -144,7 +148,7 @@ void ClientConnection::answer(const Request &request)
         break;
     case ChatRoom::Effect::Posting:
         // After a close nothing is answered, but the message is still kept.
-        m_awaitingStore = m_socket->state() == QAbstractSocket::ConnectedState;
+        m_awaitingStore = m_socket.isOpen();
         m_postedLines = request.lines();
         m_postedText = outcome.message.body;
         emit posting(m_id, outcome.message);
@@ -171,27 +175,29 @@ void ClientConnection::messageStored(bool ok, const QString &error)
         m_notice = m_postedText;
     wantReply(m_postedLines);
     if (m_splitter.bufferedBytes() > 0)
-        m_requestTimer.start();
+        startRequestTimer();
     queueWork();
 }
 
 void ClientConnection::wantReply(int lines)
 {
-    if (!m_ended && m_socket->state() == QAbstractSocket::ConnectedState)
+    if (!m_ended && m_socket.isOpen())
         emit replyWanted(m_id, lines, m_room.members().contains(m_id));
 }
 
 qint64 ClientConnection::writeReply(int lines)
 {
-    if (m_ended || m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_ended || !m_socket.isOpen())
         return 0;
     // Rendered now: a reply that waited shows the room as it is.
     const QByteArray reply = m_room.reply(lines, std::exchange(m_notice, {}));
-    m_socket->write(reply);
-    m_socket->flush();
-    if (m_socket->bytesToWrite() > MaxUnsentBytes) {
+    m_socket.write(reply);
+    if (!m_socket.isOpen()) {
+        // Gone: it says so on the next read, with what it sent before.
+        queueWork();
+    } else if (m_socket.bytesToWrite() > MaxUnsentBytes) {
         drop(QStringLiteral("not reading its replies (%1 bytes unsent)")
-                 .arg(m_socket->bytesToWrite()));
+                 .arg(m_socket.bytesToWrite()));
     }
     return reply.size();
 }
@@ -202,23 +208,23 @@ void ClientConnection::requestTimedOut()
         return;
     // Bytes that wait in the socket came in time: only a busy server has
     // not read them yet.
-    if (m_socket->bytesAvailable() > 0)
-        m_splitter.feed(m_socket->read(ReadChunkBytes));
+    if (m_socket.mayHaveBytes())
+        feedFromSocket();
     Request request;
     const RequestSplitter::Status status = m_splitter.finish(&request);
     if (status == RequestSplitter::Status::Ready) {
         answer(request);
         if (m_splitter.bufferedBytes() > 0 && !m_awaitingStore)
-            m_requestTimer.start();
+            startRequestTimer();
         queueWork();
         return;
     }
     if (status == RequestSplitter::Status::MissingSeparators) {
         drop(QStringLiteral("request not complete within %1 ms (%2 bytes)")
-                 .arg(m_requestTimer.interval())
+                 .arg(m_requestTimeoutMs)
                  .arg(m_splitter.bufferedBytes()));
     } else if (!m_answeredAny) {
-        drop(QStringLiteral("no request within %1 ms of connecting").arg(m_requestTimer.interval()));
+        drop(QStringLiteral("no request within %1 ms of connecting").arg(m_requestTimeoutMs));
     }
 }
 
@@ -226,13 +232,10 @@ void ClientConnection::peerClosed()
 {
     if (m_ended)
         return;
-    // What arrived whole before the close still counts: a message sent
-    // right before quitting is kept. Bounded by what the splitter and Qt's
-    // read buffer hold.
-    m_splitter.feed(m_socket->readAll());
+    // What arrived before the close still counts: a message sent right
+    // before quitting is kept. Every complete request is answered already;
+    // a last one whose end only the close shows is completed here.
     Request request;
-    while (m_splitter.next(&request) == RequestSplitter::Status::Ready)
-        answer(request);
     if (m_splitter.finish(&request) == RequestSplitter::Status::Ready)
         answer(request);
     end();
@@ -243,10 +246,9 @@ void ClientConnection::drop(const QString &why)
     if (m_ended)
         return;
     qWarning("%s: dropped: %s", qUtf8Printable(m_peer), qUtf8Printable(why));
-    // Ended first, so the close that abort() reports answers nothing more.
     m_splitter.clear();
     end();
-    m_socket->abort();
+    m_socket.abort();
 }
 
 void ClientConnection::end()

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "clientsocket.h"
 #include "conversationstore.h"
 #include "requestsplitter.h"
 
+#include <QBasicTimer>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 class ChatRoom;
-class QTcpSocket;
+class SocketPoller;
 
 // One client: cuts its byte stream into requests, has each answered by a
 // paced reply, and drops it when it misbehaves. Each request must be whole
@@ -25,23 +27,24 @@ public:
     static constexpr int RequestsPerTurn = 16;
     // A client that does not read its replies is dropped past this.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
-    // Bytes taken from the socket at once; also Qt's read buffer, so a
-    // flood stays in the kernel (and TCP pushes back) while we catch up.
-    static constexpr qint64 ReadChunkBytes = 64 * 1024;
+    // Bytes taken from the socket at once: a flood stays in the kernel (and
+    // TCP pushes back) while we catch up.
+    static constexpr qint64 ReadChunkBytes = ClientSocket::ReadBufferBytes;
 
-    // Takes ownership of socket.
-    explicit ClientConnection(quint64 id, QTcpSocket *socket, ChatRoom &room, int requestTimeoutMs,
+    // Takes ownership of fd, a socket connected to address:port.
+    explicit ClientConnection(quint64 id, int fd, const QHostAddress &address, quint16 port,
+                              SocketPoller &poller, ChatRoom &room, int requestTimeoutMs,
                               QObject *parent = nullptr);
-    ~ClientConnection() override;
 
     quint64 id() const { return m_id; }
     QString peer() const { return m_peer; }
     QString host() const { return m_host; }
+    int descriptor() const { return m_socket.descriptor(); }
 
-    // The address of a socket's peer, IPv4-mapped addresses shown as IPv4.
-    static QString hostOf(const QTcpSocket *socket);
-    // "address:port" of a socket's peer.
-    static QString describePeer(const QTcpSocket *socket);
+    // An address as logs and limits show it, IPv4-mapped addresses as IPv4.
+    static QString hostOf(const QHostAddress &address);
+    // "address:port".
+    static QString describePeer(const QHostAddress &address, quint16 port);
 
     // The message it posted is stored (or not): reply and go on.
     void messageStored(bool ok, const QString &error);
@@ -60,8 +63,13 @@ signals:
     // It joined, renamed itself or left.
     void roomChanged();
 
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
 private:
     void work();
+    void startRequestTimer();
+    bool feedFromSocket();
     void queueWork();
     void answer(const Request &request);
     void wantReply(int lines);
@@ -70,12 +78,14 @@ private:
     void end();
 
     quint64 m_id;
-    QTcpSocket *m_socket;
     ChatRoom &m_room;
     QString m_host;
     QString m_peer;
+    ClientSocket m_socket;
     RequestSplitter m_splitter;
-    QTimer m_requestTimer;
+    // A timer id, not a QTimer: no object of its own for each client.
+    QBasicTimer m_requestTimer;
+    int m_requestTimeoutMs;
     bool m_answeredAny = false;
     int m_postedLines = 0;
     QString m_postedText;

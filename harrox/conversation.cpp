@@ -49,6 +49,7 @@ void Conversation::add(const StoredMessage &message)
             return;
         m_lastId = message.id;
     }
+    ++m_revision;
     m_lines.push_back(Cp932::encode(formatLine(message)));
     if (m_lines.size() > size_t(KeptLines))
         m_lines.pop_front();

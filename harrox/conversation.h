@@ -25,11 +25,14 @@ public:
     // The last count lines, oldest first, CRLF between them, CP932.
     QByteArray recent(int count) const;
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
+    // Changes with every line added.
+    quint64 revision() const { return m_revision; }
     qint64 lastId() const { return m_lastId; }
 
     static QString formatLine(const StoredMessage &message);
 
 private:
     std::deque<QByteArray> m_lines;
+    quint64 m_revision = 0;
     qint64 m_lastId = 0;
 };

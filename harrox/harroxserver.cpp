@@ -4,27 +4,26 @@
 #include "clientconnection.h"
 #include "storewriter.h"
 
-#include <QTcpSocket>
-
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 // Connections waiting in the kernel for accept(); the event loop drains
 // them quickly, this only absorbs a burst (everyone reconnecting at once).
 constexpr int PendingConnections = 128;
 
-void enableKeepAlive(qintptr fd)
+void enableKeepAlive(int fd)
 {
     const int on = 1;
     const int idle = HarroxServer::KeepAliveIdleSeconds;
     const int interval = HarroxServer::KeepAliveIntervalSeconds;
     const int probes = HarroxServer::KeepAliveProbes;
-    setsockopt(int(fd), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 } // namespace
 
@@ -34,15 +33,20 @@ HarroxServer::HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWr
     , m_options(options)
     , m_room(room)
     , m_writer(writer)
+    , m_server([this](int fd) { accept(fd); })
     , m_pacer({options.replyGapMs(), options.pushBytesPerSecond(), options.live()},
               [this](quint64 id, int lines) {
                   ClientConnection *connection = m_connections.value(id);
                   return connection ? connection->writeReply(lines) : 0;
               })
 {
-    m_server.setMaxPendingConnections(PendingConnections);
-    connect(&m_server, &QTcpServer::newConnection, this, &HarroxServer::acceptPending);
     connect(&m_writer, &StoreWriter::stored, this, &HarroxServer::onStored);
+}
+
+HarroxServer::~HarroxServer()
+{
+    // Their sockets leave the poller, which goes before the children would.
+    qDeleteAll(findChildren<ClientConnection *>(Qt::FindDirectChildrenOnly));
 }
 
 bool HarroxServer::listen()
@@ -51,41 +55,46 @@ bool HarroxServer::listen()
     return m_server.listen(m_options.listenAddress(), m_options.port());
 }
 
-void HarroxServer::acceptPending()
+void HarroxServer::accept(int fd)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        const QString peer = ClientConnection::describePeer(socket);
-        if (!admit(socket, peer)) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        enableKeepAlive(socket->socketDescriptor());
-        const quint64 id = m_nextId++;
-        auto *connection = new ClientConnection(id, socket, m_room,
-                                                m_options.requestTimeoutMs(), this);
-        m_connections.insert(id, connection);
-        m_unjoined.insert(id);
-        ++m_perHost[connection->host()];
-        connect(connection, &ClientConnection::finished, this, &HarroxServer::forget);
-        connect(connection, &ClientConnection::joined, this, [this](quint64 joined) {
-            m_unjoined.erase(joined);
-        });
-        connect(connection, &ClientConnection::posting, &m_writer, &StoreWriter::write);
-        connect(connection, &ClientConnection::replyWanted, &m_pacer, &ReplyPacer::request);
-        connect(connection, &ClientConnection::roomChanged, &m_pacer, &ReplyPacer::roomChanged);
-        qInfo("%s: connected (%lld clients)", qUtf8Printable(peer),
-              qlonglong(m_connections.size()));
+    sockaddr_storage from{};
+    socklen_t size = sizeof from;
+    QHostAddress address;
+    quint16 port = 0;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&from), &size) == 0) {
+        address.setAddress(reinterpret_cast<const sockaddr *>(&from));
+        port = ntohs(from.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(from).sin6_port
+                                                : reinterpret_cast<sockaddr_in &>(from).sin_port);
     }
+    const QString peer = ClientConnection::describePeer(address, port);
+    if (address.isNull() || !admit(address, peer)) {
+        ::close(fd);
+        return;
+    }
+    enableKeepAlive(fd);
+    const quint64 id = m_nextId++;
+    auto *connection = new ClientConnection(id, fd, address, port, m_poller, m_room,
+                                            m_options.requestTimeoutMs(), this);
+    m_connections.insert(id, connection);
+    m_unjoined.insert(id);
+    ++m_perHost[connection->host()];
+    connect(connection, &ClientConnection::finished, this, &HarroxServer::forget);
+    connect(connection, &ClientConnection::joined, this, [this](quint64 joined) {
+        m_unjoined.erase(joined);
+    });
+    connect(connection, &ClientConnection::posting, &m_writer, &StoreWriter::write);
+    connect(connection, &ClientConnection::replyWanted, &m_pacer, &ReplyPacer::request);
+    connect(connection, &ClientConnection::roomChanged, &m_pacer, &ReplyPacer::roomChanged);
+    qInfo("%s: connected (%lld clients)", qUtf8Printable(peer), qlonglong(m_connections.size()));
 }
 
-bool HarroxServer::admit(QTcpSocket *socket, const QString &peer)
+bool HarroxServer::admit(const QHostAddress &address, const QString &peer)
 {
-    if (!m_options.allowList().allows(socket->peerAddress())) {
+    if (!m_options.allowList().allows(address)) {
         qWarning("%s: refused: not in an allowed network", qUtf8Printable(peer));
         return false;
     }
-    const QString host = ClientConnection::hostOf(socket);
+    const QString host = ClientConnection::hostOf(address);
     // Members from there on servers sharing the conversation count too.
     const int fromHost = m_perHost.value(host) + int(m_room.members().othersFrom(host));
     if (fromHost >= m_options.maxPerHost()) {

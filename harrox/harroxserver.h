@@ -1,11 +1,12 @@
 #pragma once
 
+#include "descriptorserver.h"
 #include "replypacer.h"
 #include "serveroptions.h"
+#include "socketpoller.h"
 
 #include <QHash>
 #include <QObject>
-#include <QTcpServer>
 
 #include <set>
 
@@ -26,6 +27,7 @@ class HarroxServer : public QObject
 public:
     explicit HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWriter &writer,
                           QObject *parent = nullptr);
+    ~HarroxServer() override;
 
     bool listen();
     QString errorString() const { return m_server.errorString(); }
@@ -43,15 +45,16 @@ public:
     static constexpr int KeepAliveProbes = 6;
 
 private:
-    void acceptPending();
-    bool admit(QTcpSocket *socket, const QString &peer);
+    void accept(int fd);
+    bool admit(const QHostAddress &address, const QString &peer);
     void forget(quint64 id);
     void onStored(quint64 id, const StoredMessage &message, bool ok, const QString &error);
 
     const ServerOptions &m_options;
     ChatRoom &m_room;
     StoreWriter &m_writer;
-    QTcpServer m_server;
+    SocketPoller m_poller;
+    DescriptorServer m_server;
     QHash<quint64, ClientConnection *> m_connections;
     ReplyPacer m_pacer;
     // Connections that have not joined, oldest first: the first to go.

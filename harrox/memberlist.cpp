@@ -14,6 +14,7 @@ constexpr QByteArrayView SlashWideStar = "/\x81\x96"; // "/＊" in CP932
 bool MemberList::join(quint64 connection, const QString &name)
 {
     m_renderedValid = false;
+    ++m_revision;
     const qsizetype index = indexOf(connection);
     if (index >= 0)
         m_shown.remove(m_members[index].name);
@@ -43,6 +44,7 @@ bool MemberList::remove(quint64 connection)
     m_shown.remove(m_members[index].name);
     m_members.removeAt(index);
     m_renderedValid = false;
+    ++m_revision;
     return true;
 }
 
@@ -53,6 +55,7 @@ void MemberList::setOthers(const QList<OtherMember> &others)
     for (const OtherMember &other : others)
         m_othersShown.insert(other.name);
     m_renderedValid = false;
+    ++m_revision;
 }
 
 qsizetype MemberList::othersFrom(const QString &host) const

@@ -34,6 +34,8 @@ public:
 
     // CP932, one name a line (CRLF between names); cached between changes.
     QByteArray render() const;
+    // Changes with every join, rename and leave.
+    quint64 revision() const { return m_revision; }
 
     // Text as it may be shown: CR, LF, NUL and the other C0 controls become
     // spaces, so that nothing a client sends can start a line of its own.
@@ -58,4 +60,5 @@ private:
     QSet<QString> m_othersShown;
     mutable QByteArray m_rendered;
     mutable bool m_renderedValid = false;
+    quint64 m_revision = 0;
 };

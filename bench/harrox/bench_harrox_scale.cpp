@@ -1,9 +1,11 @@
 // Harrox sized for a company: 1,000, 5,000 and 10,000 joined clients, of
 // which 10 % refresh every 10 s and post once a minute, with time compressed
 // by --speedup (default 5: every 2 s and every 12 s). For each size it prints
-// the server's CPU, its memory per joined client and the p99 round trip of an
-// honest probe that refreshes every 100 ms, for this build and, with --old,
-// another build in the same run.
+// the server's CPU, its memory per joined client and the p99 round trip of
+// honest probes, for this build and, with --old, another build in the same
+// run. A probe has not joined, so no push crosses its round trip, and asks
+// no sooner than the server's reply gap allows, so that it measures the
+// server, not the pacing; several probes in turn give enough samples.
 //
 //   bench_harrox_scale [--seconds N] [--speedup N] [--sizes 1000,5000,10000] [--old PATH]
 //
@@ -39,7 +41,8 @@ constexpr int ClientsPerAddress = 200;
 constexpr int ActivePercent = 10;
 constexpr int RefreshSeconds = 10;
 constexpr int PostSeconds = 60;
-constexpr int ProbeEveryMs = 100;
+constexpr int Probes = 4;
+constexpr int ProbeEveryMs = 400; // beyond the 300 ms reply gap
 constexpr int SetupTimeoutSeconds = 120;
 constexpr int ReadChunk = 256 * 1024;
 constexpr int MaxEvents = 256;
@@ -155,7 +158,7 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
     const qint64 rssIdle = residentKiB(harrox.processId());
 
     const int epoll = ::epoll_create1(0);
-    std::vector<Client> clients(size_t(size) + 1); // the last is the probe
+    std::vector<Client> clients(size_t(size) + Probes); // the last ones probe
     std::vector<QByteArray> carry(clients.size());
     int joined = 0;
     const auto pump = [&](int timeoutMs, auto onReply) {
@@ -181,7 +184,8 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
         epoll_event event{EPOLLIN, {}};
         event.data.u32 = uint32_t(i);
         ::epoll_ctl(epoll, EPOLL_CTL_ADD, clients[i].fd, &event);
-        sendAll(clients[i].fd, "CanEnter?user" + QByteArray::number(qulonglong(i)) + Tail + "0");
+        sendAll(clients[i].fd, i < size_t(size) ? "CanEnter?user" + QByteArray::number(qulonglong(i)) + Tail + "0"
+                                                : "/Reflesh/" + Tail + "0");
         pump(0, joinReply);
     }
     while (joined < int(clients.size()) && Clock::now() < setupEnd)
@@ -203,10 +207,11 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < active; ++i)
         clients[size_t(i)].due = start + refreshEvery * i / active;
-    Client &probe = clients.back();
-    probe.due = start;
-    Clock::time_point probeSent;
-    bool probeWaiting = false;
+    std::vector<Clock::time_point> probeSent(Probes);
+    std::vector<bool> probeWaiting(Probes);
+    // Each one first past the gap after its reply in the setup.
+    for (int p = 0; p < Probes; ++p)
+        clients[size_t(size + p)].due = start + std::chrono::milliseconds(ProbeEveryMs) * (Probes + p) / Probes;
     std::vector<double> probeMs;
     const Clock::time_point end = start + std::chrono::seconds(seconds);
     const qint64 cpuBefore = cpuTicks(harrox.processId());
@@ -221,16 +226,20 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
             c.due += refreshEvery;
             ++result.requests;
         }
-        if (!probeWaiting && now >= probe.due) {
-            probeSent = Clock::now();
-            probeWaiting = true;
-            sendAll(probe.fd, "/Reflesh/" + Tail + "0");
-            probe.due += std::chrono::milliseconds(ProbeEveryMs);
+        for (int p = 0; p < Probes; ++p) {
+            Client &probe = clients[size_t(size + p)];
+            if (!probeWaiting[size_t(p)] && now >= probe.due) {
+                probeSent[size_t(p)] = Clock::now();
+                probeWaiting[size_t(p)] = true;
+                sendAll(probe.fd, "/Reflesh/" + Tail + "0");
+                probe.due = probeSent[size_t(p)] + std::chrono::milliseconds(ProbeEveryMs);
+            }
         }
         pump(1, [&](size_t index) {
-            if (index == clients.size() - 1 && probeWaiting) {
-                probeMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - probeSent).count());
-                probeWaiting = false;
+            const size_t p = index - size_t(size);
+            if (index >= size_t(size) && probeWaiting[p]) {
+                probeMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - probeSent[p]).count());
+                probeWaiting[p] = false;
             }
         });
     }
@@ -284,8 +293,8 @@ int main(int argc, char *argv[])
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);
 
-    std::printf("10 %% of the clients refresh every %d s and post every %d s (real time / %d); probe every %d ms; %d s each\n",
-                RefreshSeconds / speedup, PostSeconds / speedup, speedup, ProbeEveryMs, seconds);
+    std::printf("10 %% of the clients refresh every %d s and post every %d s (real time / %d); %d probes, each every %d ms; %d s each\n",
+                RefreshSeconds / speedup, PostSeconds / speedup, speedup, Probes, ProbeEveryMs, seconds);
     for (const QString &text : parser.value(sizesOption).split(u',')) {
         const int size = std::clamp(text.toInt(), 1, 15000);
         print("new", size, measure(parser.value(harroxOption), size, seconds, speedup));

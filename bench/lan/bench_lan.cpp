@@ -7,7 +7,8 @@
 //     transfer of the same bytes plus setPlainText alone;
 //  3. a post to another client's screen with 50 joined clients;
 //  4. harrox's CPU with live delivery, 200 joined clients and one post a
-//     second, against --no-live with the same load (and with polling).
+//     second, against --no-live with the same load (and with polling);
+//     with --old PATH, the same for another harrox build in the same run.
 // Needs root; harrox runs in the server namespace, and this process moves
 // into the client namespace before it makes any socket. About two minutes.
 #include "app/module1.h"
@@ -111,10 +112,10 @@ struct Lan
 class Harrox
 {
 public:
-    Harrox(const QString &lan, const QString &db, bool live)
+    Harrox(const QString &lan, const QString &db, bool live, const QString &binary = QStringLiteral(HARROX_PATH))
     {
         QStringList args{QStringLiteral("netns"), QStringLiteral("exec"), lan + QStringLiteral("-s"),
-                         QStringLiteral(HARROX_PATH), QStringLiteral("--listen"), ServerAddress,
+                         binary, QStringLiteral("--listen"), ServerAddress,
                          QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db};
         if (!live)
             args << QStringLiteral("--no-live");
@@ -391,9 +392,9 @@ void liveLatency(Window &window)
 }
 
 // Harrox's CPU over CpuSeconds with CpuClients joined and one post a second.
-double serverCpu(const QString &lan, const QString &db, bool live, bool polling)
+double serverCpu(const QString &lan, const QString &db, bool live, bool polling, const QString &binary)
 {
-    Harrox harrox(lan, db, live);
+    Harrox harrox(lan, db, live, binary);
     if (!harrox.isUp())
         return -1;
     std::vector<std::unique_ptr<Peer>> peers;
@@ -479,12 +480,20 @@ int main(int argc, char *argv[])
         refreshRoundTrip(window, replyBytes);
         liveLatency(window);
     }
-    const double live = serverCpu(lan.name, work.filePath(QStringLiteral("b.db")), true, false);
-    const double off = serverCpu(lan.name, work.filePath(QStringLiteral("c.db")), false, false);
-    const double polled = serverCpu(lan.name, work.filePath(QStringLiteral("d.db")), false, true);
-    std::printf("4. harrox CPU over %d s, %d joined clients, one post a second: live %.0f ms; --no-live %.0f ms "
-                "(ratio %.2f, goal <= 2: %s); --no-live with every client polling each %d s %.0f ms (ratio %.2f)\n",
-                CpuSeconds, CpuClients, live * 1e3, off * 1e3, live / off, live <= 2 * off ? "met" : "NOT met",
-                PollEveryMs / 1000, polled * 1e3, live / polled);
+    const int oldAt = int(QCoreApplication::arguments().indexOf(QStringLiteral("--old")));
+    QStringList builds{QStringLiteral(HARROX_PATH)};
+    if (oldAt > 0 && oldAt + 1 < QCoreApplication::arguments().size())
+        builds << QCoreApplication::arguments().at(oldAt + 1);
+    for (const QString &binary : builds) {
+        // Each run from an empty room.
+        const QString db = work.filePath(QStringLiteral("%1-%2.db").arg(builds.indexOf(binary)));
+        const double live = serverCpu(lan.name, db.arg(QLatin1Char('b')), true, false, binary);
+        const double off = serverCpu(lan.name, db.arg(QLatin1Char('c')), false, false, binary);
+        const double polled = serverCpu(lan.name, db.arg(QLatin1Char('d')), false, true, binary);
+        std::printf("4. %s: harrox CPU over %d s, %d joined clients, one post a second: live %.0f ms; --no-live %.0f ms "
+                    "(ratio %.2f, goal <= 2: %s); --no-live with every client polling each %d s %.0f ms (ratio %.2f)\n",
+                    binary == builds.first() ? "this build" : "--old", CpuSeconds, CpuClients, live * 1e3, off * 1e3,
+                    live / off, live <= 2 * off ? "met" : "NOT met", PollEveryMs / 1000, polled * 1e3, live / polled);
+    }
     return 0;
 }

@@ -1,0 +1,123 @@
+#include "clientsocket.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+// Pieces of the queue handed to one sendmsg().
+constexpr int PiecesPerSend = 8;
+} // namespace
+
+ClientSocket::ClientSocket(int fd, SocketPoller &poller, Notify notify)
+    : m_fd(fd)
+    , m_poller(poller)
+    , m_notify(std::move(notify))
+{
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    // Bytes that came before this are reported at once.
+    m_key = m_poller.add(m_fd, this);
+    if (m_key == 0)
+        m_broken = true;
+}
+
+ClientSocket::~ClientSocket()
+{
+    abort();
+}
+
+void ClientSocket::abort()
+{
+    if (m_fd < 0)
+        return;
+    m_poller.remove(m_key, m_fd);
+    ::close(m_fd);
+    m_fd = -1;
+    m_queue.clear();
+    m_unsent = 0;
+}
+
+qsizetype ClientSocket::readSome(char *buffer, qsizetype maxBytes)
+{
+    if (!mayHaveBytes())
+        return 0;
+    for (;;) {
+        const ssize_t n = ::recv(m_fd, buffer, size_t(maxBytes), 0);
+        if (n > 0) {
+            // A short read took everything; the poller tells of more.
+            if (n < maxBytes)
+                m_readable = false;
+            return n;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            m_readable = false;
+        else
+            m_atEnd = true; // end of stream or a reset
+        return 0;
+    }
+}
+
+void ClientSocket::write(const QByteArray &bytes)
+{
+    if (!isOpen() || bytes.isEmpty())
+        return;
+    m_queue.push_back(bytes);
+    m_unsent += bytes.size();
+    // Behind unsent bytes it waits for room, which the poller reports.
+    if (m_queue.size() == 1)
+        flush();
+}
+
+void ClientSocket::flush()
+{
+    while (isOpen() && !m_queue.empty()) {
+        iovec pieces[PiecesPerSend];
+        int count = 0;
+        for (auto it = m_queue.begin(); it != m_queue.end() && count < PiecesPerSend; ++it, ++count) {
+            const qsizetype skip = count == 0 ? m_sentOfFirst : 0;
+            pieces[count] = {const_cast<char *>(it->constData()) + skip, size_t(it->size() - skip)};
+        }
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = size_t(count);
+        ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                m_broken = true;
+                m_queue.clear();
+                m_unsent = 0;
+            }
+            return;
+        }
+        m_unsent -= sent;
+        while (sent > 0) {
+            const qsizetype left = m_queue.front().size() - m_sentOfFirst;
+            if (sent < left) {
+                m_sentOfFirst += sent;
+                break;
+            }
+            sent -= left;
+            m_queue.removeFirst();
+            m_sentOfFirst = 0;
+        }
+    }
+}
+
+void ClientSocket::socketEvent(std::uint32_t events)
+{
+    if (events & EPOLLOUT)
+        flush();
+    if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))
+        m_readable = true;
+    // Output alone, sent: nothing for the owner.
+    if (m_readable || !isOpen())
+        m_notify();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "socketpoller.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+
+#include <functional>
+
+// A connected, non-blocking TCP socket of one client, served through the
+// SocketPoller: a few words per connection where a QTcpSocket costs several
+// heap objects and two notifiers. Bytes are read on demand, straight to the
+// caller; replies are queued by reference (a reply rendered once for many
+// clients is shared, not copied) and sent as the kernel takes them.
+class ClientSocket final : private SocketPoller::Watcher
+{
+public:
+    // Called on new bytes, a hang-up or an error: read to see which.
+    using Notify = std::function<void()>;
+
+    // Takes ownership of fd and makes it non-blocking.
+    ClientSocket(int fd, SocketPoller &poller, Notify notify);
+    ~ClientSocket();
+    ClientSocket(const ClientSocket &) = delete;
+    ClientSocket &operator=(const ClientSocket &) = delete;
+
+    int descriptor() const { return m_fd; }
+    // Neither closed by us, nor at the end of its input, nor failing to send:
+    // a reply may go.
+    bool isOpen() const { return m_fd >= 0 && !m_atEnd && !m_broken; }
+    // Bytes may be waiting: more were told of since a read last came back
+    // short. What came before a failed send can still be read.
+    bool mayHaveBytes() const { return m_fd >= 0 && !m_atEnd && m_readable; }
+
+    // Up to maxBytes of what has arrived, into into(bytes); returns the count,
+    // 0 when nothing waits or the socket is no longer open.
+    template<typename Sink> qsizetype read(qsizetype maxBytes, Sink into)
+    {
+        char buffer[ReadBufferBytes];
+        const qsizetype n = readSome(buffer, std::min(maxBytes, qsizetype(sizeof buffer)));
+        if (n > 0)
+            into(QByteArrayView(buffer, n));
+        return n;
+    }
+    // Queues bytes and sends what the kernel takes now.
+    void write(const QByteArray &bytes);
+    qint64 bytesToWrite() const { return m_unsent; }
+    // Closes now; whatever is unsent is lost.
+    void abort();
+
+    static constexpr qsizetype ReadBufferBytes = 64 * 1024;
+
+private:
+    void socketEvent(std::uint32_t events) override;
+    qsizetype readSome(char *buffer, qsizetype maxBytes);
+    void flush();
+
+    int m_fd;
+    SocketPoller &m_poller;
+    Notify m_notify;
+    quint64 m_key = 0;
+    bool m_atEnd = false;
+    bool m_broken = false;
+    bool m_readable = true;
+    // Not a std::deque, which allocates half a kilobyte for every idle client.
+    QList<QByteArray> m_queue;
+    qsizetype m_sentOfFirst = 0;
+    qint64 m_unsent = 0;
+};
