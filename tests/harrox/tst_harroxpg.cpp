@@ -115,7 +115,8 @@ void TestHarroxPg::twoServersShowOneOrder()
     constexpr int Posts = 25;
     const QString db = freshDatabase();
     Harrox a, b;
-    QVERIFY(a.start(db, {QStringLiteral("--max-per-host=2")}) && b.start(db, {QStringLiteral("--max-per-host=2")}));
+    // a answers only what is asked, so that its replies are acknowledgements.
+    QVERIFY(a.start(db, {QStringLiteral("--max-per-host=2"), QStringLiteral("--no-live")}) && b.start(db, {QStringLiteral("--max-per-host=2")}));
     // Concurrent writers on both servers, each sending all its lines at once.
     std::vector<std::unique_ptr<ChatClient>> writers;
     for (int w = 0; w < Writers; ++w) {
@@ -123,8 +124,15 @@ void TestHarroxPg::twoServersShowOneOrder()
         QVERIFY(writers.back()->connectTo(w % 2 ? b.port : a.port));
         writers.back()->exchange(join(QStringLiteral("w%1").arg(w)));
     }
+    QTcpSocket watcher;
+    watcher.bind(QHostAddress(QStringLiteral("127.0.0.40")));
+    watcher.connectToHost(QHostAddress::LocalHost, b.port);
+    QVERIFY(watcher.waitForConnected(WaitMs) && watcher.write(join(QStringLiteral("watch"))) > 0);
     const QString longLine(9000, u'長'); // beyond what a notification could carry
     QVERIFY(acknowledged(*writers[0], longLine));
+    // b's members are shown it without asking.
+    QByteArray pushed;
+    QTRY_VERIFY_WITH_TIMEOUT((pushed += watcher.readAll()).contains(Cp932::encode(longLine)), WaitMs);
     for (int w = 0; w < Writers; ++w) {
         QByteArray burst;
         for (int i = 0; i < Posts; ++i)
