@@ -17,19 +17,8 @@
 namespace {
 
 constexpr quint16 Port = 5001;
-
-// Writes a reply the way a LAN delivers it: in segments, with pauses.
-void writeInSegments(QTcpSocket *peer, const QByteArray &reply, int segment,
-                     const QList<int> &pausesMs)
-{
-    for (qsizetype at = 0, k = 0; at < reply.size(); at += segment, ++k) {
-        peer->write(reply.mid(at, segment));
-        peer->flush();
-        const QDeadlineTimer pause(pausesMs.value(k % pausesMs.size()));
-        while (!pause.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, int(pause.remainingTime()));
-    }
-}
+const QString CheckDestinations = QStringLiteral("接続先の設定を確認してください");
+const QString Connected = QStringLiteral(" 接続できました！通信できます。");
 
 } // namespace
 
@@ -43,11 +32,9 @@ private slots:
 
     void refusedBeforeTheWalk_data();
     void refusedBeforeTheWalk();
-    void walkSkipsUnmarkedAndPartialRecords();
-    void decimalAddressGroups_data();
-    void decimalAddressGroups();
+    void walkSkipsRecordsNotToTry();
     void joinSendRefreshExactBytes();
-    void replyDividedAndUnreadNoticed();
+    void replyShownAndUnreadNoticed();
     void longReplyInSegmentsShownWhole();
     void attemptWaits_data();
     void attemptWaits();
@@ -58,7 +45,7 @@ private slots:
 
 private:
     void writeDestinations(const QList<PCIPRecord> &records, const QByteArray &tail = {});
-    bool joinAs(const QString &name, CaptureServer &server);
+    bool join(CaptureServer &server, const QString &address, const QString &name = QStringLiteral("a"));
     QByteArray request(const char *verb, const QString &payload, CaptureServer &server,
                        const QString &lines = QStringLiteral("10"), int index = 0);
 
@@ -98,15 +85,18 @@ void tst_ChatLink::cleanup()
 
 void tst_ChatLink::writeDestinations(const QList<PCIPRecord> &records, const QByteArray &tail)
 {
-    QFile f(QStringLiteral("PCIP.dat"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray bytes;
     for (const PCIPRecord &r : records)
-        f.write(r.toBytes());
-    f.write(tail);
+        bytes += r.toBytes();
+    QVERIFY(writeFile(QStringLiteral("PCIP.dat"), bytes + tail));
 }
 
-bool tst_ChatLink::joinAs(const QString &name, CaptureServer &server)
+// Lists a server at the address as the one destination and joins it.
+bool tst_ChatLink::join(CaptureServer &server, const QString &address, const QString &name)
 {
+    if (!server.listen(address, Port))
+        return false;
+    writeDestinations({destination(VBTrue, QStringLiteral("s"), address)});
     m_view->name = name;
     m_link->Command2_Click();
     return server.connections() > 0 && m_view->send;
@@ -126,17 +116,14 @@ void tst_ChatLink::refusedBeforeTheWalk_data()
     QTest::addColumn<bool>("markedNone");
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QStringList>("titles");
-    const QString lintra = QStringLiteral("Lintra");
-    const QString failed = QStringLiteral("Lintra(接続できませんでした)");
-    const QString check = QStringLiteral("接続先の設定を確認してください");
-    QTest::newRow("no name") << QString() << false
-                             << QStringList{QStringLiteral("名前を入力してください")}
+    const QString lintra = QStringLiteral("Lintra"), failed = QStringLiteral("Lintra(接続できませんでした)");
+    QTest::newRow("no name") << QString() << false << QStringList{QStringLiteral("名前を入力してください")}
                              << QStringList{lintra};
     QTest::newRow("no file") << QStringLiteral("  ") << false
-                             << QStringList{QStringLiteral("接続先の設定をしてから「接続/参加」ボタンを押してください"), check}
+                             << QStringList{QStringLiteral("接続先の設定をしてから「接続/参加」ボタンを押してください"),
+                                            CheckDestinations}
                              << QStringList{lintra, failed};
-    QTest::newRow("none marked") << QStringLiteral("a") << true << QStringList{check}
-                                 << QStringList{failed};
+    QTest::newRow("none marked") << QStringLiteral("a") << true << QStringList{CheckDestinations} << QStringList{failed};
 }
 
 void tst_ChatLink::refusedBeforeTheWalk()
@@ -159,39 +146,24 @@ void tst_ChatLink::refusedBeforeTheWalk()
     QCOMPARE(m_view->statuses, name.isEmpty() ? QStringList() : QStringList{QString()});
 }
 
-void tst_ChatLink::walkSkipsUnmarkedAndPartialRecords()
+void tst_ChatLink::walkSkipsRecordsNotToTry()
 {
     CaptureServer unmarked, oddFlag, partial, live;
     QVERIFY(unmarked.listen(QStringLiteral("127.0.0.35"), Port));
     QVERIFY(oddFlag.listen(QStringLiteral("127.0.0.36"), Port));
     QVERIFY(live.listen(QStringLiteral("127.0.0.37"), Port));
     QVERIFY(partial.listen(QStringLiteral("127.0.0.38"), Port));
+    // Each address group is decimal, leading zeros and all: 037 is not 31.
     writeDestinations({destination(VBFalse, QStringLiteral("u"), QStringLiteral("127.0.0.35")),
                        destination(1, QStringLiteral("o"), QStringLiteral("127.0.0.36")),
-                       destination(VBTrue, QStringLiteral(" live "), QStringLiteral("127.0.0.37   "))},
+                       destination(VBTrue, QStringLiteral(" live "), QStringLiteral("127.000.0.037  "))},
                       destination(VBTrue, QStringLiteral("p"), QStringLiteral("127.0.0.38")).toBytes().first(36));
-    QVERIFY(joinAs(QStringLiteral("a"), live));
+    m_view->name = QStringLiteral("a");
+    m_link->Command2_Click();
+    QVERIFY(live.connections() == 1 && m_view->send);
     QCOMPARE(unmarked.connections() + oddFlag.connections() + partial.connections(), 0);
     QCOMPARE(m_view->statuses.first(), QStringLiteral("「Harrox」liveに接続中"));
     QCOMPARE(m_view->focused, 1); // the cursor waits in the message box
-}
-
-void tst_ChatLink::decimalAddressGroups_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("listening");
-    QTest::newRow("010 is ten") << QStringLiteral("127.0.11.010") << QStringLiteral("127.0.11.10");
-    QTest::newRow("008 is eight") << QStringLiteral("127.000.11.008") << QStringLiteral("127.0.11.8");
-}
-
-void tst_ChatLink::decimalAddressGroups()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, listening);
-    CaptureServer server;
-    QVERIFY(server.listen(listening, Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), typed)});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
 }
 
 void tst_ChatLink::joinSendRefreshExactBytes()
@@ -199,12 +171,12 @@ void tst_ChatLink::joinSendRefreshExactBytes()
     CaptureServer server;
     QVERIFY(server.listen(QStringLiteral("127.0.0.32"), Port));
     writeDestinations({destination(VBTrue, QStringLiteral(" 本社 "), QStringLiteral("127.0.0.32"))});
-    QVERIFY(joinAs(QStringLiteral(" ゲ/*/~スト "), server));
-    QCOMPARE(m_view->statuses.first(), QStringLiteral("「Harrox」本社に接続中"));
-    QCOMPARE(m_view->statuses.last(), QStringLiteral(" 接続できました！通信できます。"));
-    QVERIFY(!m_view->join && m_view->leave && m_view->messageBox);
+    m_view->name = QStringLiteral(" ゲ/*/~スト ");
+    m_link->Command2_Click();
+    QCOMPARE(m_view->statuses, (QStringList{QStringLiteral("「Harrox」本社に接続中"), Connected}));
+    QVERIFY(!m_view->join && m_view->send && m_view->leave && m_view->messageBox);
     QCOMPARE(m_link->LinkUp, VBTrue);
-    QByteArray expected = request("CanEnter?", QStringLiteral(" ゲ/*/~スト "), server);
+    QByteArray expected = request("CanEnter?", m_view->name, server);
     QTRY_COMPARE(server.received(), expected);
 
     m_view->message = QStringLiteral(" a/**/b ¢£¬ ");
@@ -214,6 +186,7 @@ void tst_ChatLink::joinSendRefreshExactBytes()
     QTRY_COMPARE(server.received(), expected);
     QVERIFY(expected.contains("\x81\x91\x81\x92\x81\xCA"));
 
+    // An empty message refreshes; the line count goes as typed.
     m_view->lineCount = QStringLiteral("x 7");
     m_link->Command1_Click();
     expected += request("/Reflesh/", QString(), server, QStringLiteral("x 7"));
@@ -221,41 +194,40 @@ void tst_ChatLink::joinSendRefreshExactBytes()
     QVERIFY(m_box.shown.isEmpty());
 }
 
-void tst_ChatLink::replyDividedAndUnreadNoticed()
+void tst_ChatLink::replyShownAndUnreadNoticed()
 {
     CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.33"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.33"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
+    QVERIFY(join(server, QStringLiteral("127.0.0.33")));
     using Reply = QPair<QString, QString>;
-    // Divided at the first separator; the same conversation again is no news.
-    server.reply(Cp932::encode(QStringLiteral("太郎/*/Rゲ/*/x")));
-    QTRY_COMPARE(m_view->replies.size(), 1);
-    QCOMPARE(m_view->replies[0], Reply(QStringLiteral("太郎"), QStringLiteral("Rゲ/*/x")));
-    QCOMPARE(m_view->unread, 1);
-    server.reply(Cp932::encode(QStringLiteral("花子/*/Rゲ/*/x")));
-    QTRY_COMPARE(m_view->replies.size(), 2);
-    QCOMPARE(m_view->unread, 1);
-    server.reply("no separator");
-    QTRY_COMPARE(m_view->replies.size(), 3);
-    QCOMPARE(m_view->replies[2], Reply(QString(), QStringLiteral("no separator")));
-    QCOMPARE(m_view->unread, 2);
+    // The same conversation again is no news; a reply without names is.
+    const QStringList sent{QStringLiteral("太郎/*/こんにちは"), QStringLiteral("x/*/こんにちは"), QStringLiteral("bye")};
+    const QList<Reply> shown{{QStringLiteral("太郎"), QStringLiteral("こんにちは")},
+                             {QStringLiteral("x"), QStringLiteral("こんにちは")},
+                             {QString(), QStringLiteral("bye")}};
+    for (int k = 0; k < sent.size(); ++k) {
+        server.reply(Cp932::encode(sent[k]));
+        QTRY_COMPARE(m_view->replies.size(), k + 1);
+        QCOMPARE(m_view->replies[k], shown[k]);
+        QCOMPARE(m_view->unread, k == 2 ? 2 : 1);
+    }
 }
 
 void tst_ChatLink::longReplyInSegmentsShownWhole()
 {
     CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.34"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.34"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
+    QVERIFY(join(server, QStringLiteral("127.0.0.34")));
     QString conversation;
     for (int n = 1; n <= 1000; ++n)
         conversation += QStringLiteral("12/07 09:%1 花子> 会議は三時から第二会議室です\r\n").arg(n % 60);
-    const QString reply = QStringLiteral("太郎\r\n花子/*/") + conversation;
-    // 1,448-byte segments 2 ms apart, with one 100 ms stall mid-reply.
-    QList<int> pauses(60, 2);
-    pauses[30] = 100;
-    writeInSegments(server.peer(), Cp932::encode(reply), 1448, pauses);
+    // As a LAN delivers it: 1,448-byte segments 2 ms apart, and one stall
+    // of 100 ms, shorter than the quiet window, midway.
+    const QByteArray reply = Cp932::encode(QStringLiteral("太郎\r\n花子/*/") + conversation);
+    for (qsizetype at = 0; at < reply.size(); at += 1448) {
+        server.reply(reply.mid(at, 1448));
+        const QDeadlineTimer pause(at == 30 * 1448 ? 100 : 2);
+        while (!pause.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, int(pause.remainingTime()));
+    }
     QTRY_COMPARE(m_view->replies.size(), 1);
     QCOMPARE(m_view->replies[0].first, QStringLiteral("太郎\r\n花子"));
     QCOMPARE(m_view->replies[0].second, conversation);
@@ -266,18 +238,12 @@ void tst_ChatLink::attemptWaits_data()
     QTest::addColumn<bool>("silent");
     QTest::addColumn<QStringList>("statuses");
     QTest::addColumn<int>("movedOn"); // the status that comes after the whole wait
+    const QString none = QStringLiteral("「Harrox」noneに接続中");
     // Nothing listens on .39: the error comes at once, yet the walk gives the
     // destination its whole wait. .40 never answers; the walk then goes on.
-    QTest::newRow("refused") << false
-                             << QStringList{QStringLiteral("「Harrox」noneに接続中"),
-                                            QCoreApplication::translate("QAbstractSocket", "Connection refused"),
-                                            QString()}
+    QTest::newRow("refused") << false << QStringList{none, QCoreApplication::translate("QAbstractSocket", "Connection refused"), QString()}
                              << 2;
-    QTest::newRow("silent, then next") << true
-                                       << QStringList{QStringLiteral("「Harrox」noneに接続中"),
-                                                      QStringLiteral("「Harrox」liveに接続中"),
-                                                      QStringLiteral(" 接続できました！通信できます。")}
-                                       << 1;
+    QTest::newRow("silent, then next") << true << QStringList{none, QStringLiteral("「Harrox」liveに接続中"), Connected} << 1;
 }
 
 void tst_ChatLink::attemptWaits()
@@ -287,14 +253,9 @@ void tst_ChatLink::attemptWaits()
     QFETCH(int, movedOn);
     SilentListener quiet;
     CaptureServer live;
-    const QString none = silent ? QStringLiteral("127.0.0.40") : QStringLiteral("127.0.0.39");
-    if (silent) {
-        QVERIFY(quiet.listen("127.0.0.40", Port));
-        QVERIFY(live.listen(QStringLiteral("127.0.0.41"), Port));
-    }
-    writeDestinations({destination(VBTrue, QStringLiteral("none"), none),
-                       destination(silent ? VBTrue : VBFalse, QStringLiteral("live"),
-                                   QStringLiteral("127.0.0.41"))});
+    QVERIFY(!silent || (quiet.listen("127.0.0.40", Port) && live.listen(QStringLiteral("127.0.0.41"), Port)));
+    writeDestinations({destination(VBTrue, QStringLiteral("none"), silent ? QStringLiteral("127.0.0.40") : QStringLiteral("127.0.0.39")),
+                       destination(silent ? VBTrue : VBFalse, QStringLiteral("live"), QStringLiteral("127.0.0.41"))});
     const QDateTime start = m_clock->now();
     QList<QDateTime> at;
     m_view->onStatus = [&](const QString &) { at.append(m_clock->now()); };
@@ -304,7 +265,7 @@ void tst_ChatLink::attemptWaits()
     m_ticker.stop();
     QCOMPARE(m_view->statuses, statuses);
     QCOMPARE(start.secsTo(at[movedOn]), 3); // more than 2 whole seconds
-    QCOMPARE(m_box.texts(), silent ? QStringList() : QStringList{QStringLiteral("接続先の設定を確認してください")});
+    QCOMPARE(m_box.texts(), silent ? QStringList() : QStringList{CheckDestinations});
     QCOMPARE(m_view->join, !silent);
 }
 
@@ -324,28 +285,23 @@ void tst_ChatLink::secondWalkDuringWaitStartsNothing()
     };
     m_link->Command2_Click();
     QCOMPARE(nested, 1);
-    QCOMPARE(m_box.texts(), QStringList{QStringLiteral("接続先の設定を確認してください")});
+    QCOMPARE(m_box.texts(), QStringList{CheckDestinations});
 }
 
 void tst_ChatLink::closeRightAfterConnectLeavesNoSendButton()
 {
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.44"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.44"))});
     // The close event comes between the connect event and the walk's look.
     m_view->onLineCount = [this] { m_link->ChatDisable(); };
-    m_view->name = QStringLiteral("a");
-    m_link->Command2_Click();
-    QVERIFY(!m_view->send);
+    CaptureServer server;
+    QVERIFY(!join(server, QStringLiteral("127.0.0.44")));
+    QVERIFY(server.connections() == 1 && !m_view->send);
     m_link->Command1_Click(); // a send now reports nothing and stops nothing
 }
 
 void tst_ChatLink::lastReplyBeforeCloseIsShown()
 {
     CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.43"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.43"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
+    QVERIFY(join(server, QStringLiteral("127.0.0.43")));
     server.reply("m/*/last words");
     server.peer()->disconnectFromHost();
     QTRY_COMPARE(m_view->statuses.last(), QStringLiteral("Harrox側がプログラムを閉じました"));
@@ -354,7 +310,9 @@ void tst_ChatLink::lastReplyBeforeCloseIsShown()
     QCOMPARE(m_link->LinkUp, VBFalse);
 
     // Joining again works, under the name typed since.
-    QVERIFY(joinAs(QStringLiteral("b"), server));
+    m_view->name = QStringLiteral("b");
+    m_link->Command2_Click();
+    QVERIFY(m_view->send);
     QTRY_COMPARE(server.received(1), request("CanEnter?", QStringLiteral("b"), server, QStringLiteral("10"), 1));
 }
 
@@ -368,11 +326,9 @@ void tst_ChatLink::automaticRefresh()
     QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 10 * 3600);
 
     CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.45"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.45"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
+    QVERIFY(join(server, QStringLiteral("127.0.0.45")));
     const QByteArray refresh = request("/Reflesh/", QString(), server);
-    const QByteArray join = request("CanEnter?", QStringLiteral("a"), server);
+    const QByteArray joined = request("CanEnter?", QStringLiteral("a"), server);
     auto tick = [this](int seconds) {
         for (int k = 0; k < seconds; ++k) {
             m_clock->advance(1);
@@ -385,7 +341,7 @@ void tst_ChatLink::automaticRefresh()
     QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 10); // 10 is not more than 10
     tick(1);
     QCOMPARE(m_link->LastRefresh, m_clock->now());
-    QTRY_COMPARE(server.received(), join + refresh + refresh);
+    QTRY_COMPARE(server.received(), joined + refresh + refresh);
 
     m_link->set333_Click(0);
     m_clock->advance(100);
@@ -398,7 +354,7 @@ void tst_ChatLink::automaticRefresh()
     m_link->Command3_Click();
     QVERIFY(m_view->closed);
     QTRY_COMPARE(gone.size(), 1);
-    QCOMPARE(server.received(), join + refresh + refresh);
+    QCOMPARE(server.received(), joined + refresh + refresh);
 }
 
 QTEST_GUILESS_MAIN(tst_ChatLink)
