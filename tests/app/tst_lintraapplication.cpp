@@ -3,7 +3,9 @@
 
 #include "support/fakes.h"
 
+#include <QRegularExpression>
 #include <QTest>
+#include <QVersionNumber>
 
 #include <stdexcept>
 
@@ -40,7 +42,10 @@ private:
 void tst_LintraApplication::identity()
 {
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Lintra"));
-    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("2.00.0043"));
+    // The one version, its minor two digits wide and its revision four.
+    const QString version = QCoreApplication::applicationVersion();
+    QCOMPARE(QVersionNumber::fromString(version), QVersionNumber(Version::Major, Version::Minor, Version::Revision));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d\\.\\d{4}$")).match(version).hasMatch(), qPrintable(version));
     QCOMPARE(Identity::description(), QStringLiteral("HarroxとLintraのセットで動作する文字通信ソフト"));
     // No display name of its own, which the window system would add to
     // every title: the name shown follows the application name.
