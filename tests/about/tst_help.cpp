@@ -1,6 +1,7 @@
 // The about window, the help items of both windows, and a help open that fails.
 #include "about/frmabout.h"
 #include "app/module1.h"
+#include "version.h"
 #include "destinations/form2.h"
 #include "destinations/form2window.h"
 #include "mainwin/form1.h"
@@ -32,18 +33,20 @@ private slots:
         const QList<QAction *> h11 = menus[2]->menu()->actions();   // バージョン情報, ヘルプ
         for (const auto key : {Qt::Key_Return, Qt::Key_Escape}) {   // built afresh each time
             QStringList about;
-            QTimer::singleShot(0, this, [&] {
+            QObject scope; // the timer dies with the locals it uses, even if the window never comes
+            QTimer::singleShot(0, &scope, [&] {
                 auto *w = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
                 QVERIFY(w && !w->parentWidget() && !w->picIcon->pixmap().isNull());
                 about << w->windowTitle() << w->lblTitle->text() << w->lblVersion->text();
                 QTest::keyClick(w, key);
             });
             h11[0]->trigger(); // returns once the window has closed, without the shell
-            QCOMPARE(about, (QStringList{"Lintraのﾊﾞｰｼﾞｮﾝ情報", "Lintra", "ﾊﾞｰｼﾞｮﾝ 2.0.43"}));
+            const QString version = QVersionNumber(Version::Major, Version::Minor, Version::Revision).toString();
+            QCOMPARE(about, (QStringList{"Lintraのﾊﾞｰｼﾞｮﾝ情報", "Lintra", "ﾊﾞｰｼﾞｮﾝ " + version}));
         }
         h11[1]->trigger();
         h11[1]->trigger();
-        connect(&editor, &Form2::opened, this, [](Form2Window *w) {
+        connect(&editor, &Form2::opened, &editor, [](Form2Window *w) {
             QTimer::singleShot(0, w, [w] { w->h11->trigger(), w->close(); });
         });
         menus[1]->menu()->actions()[0]->trigger(); // 接続先を設定する

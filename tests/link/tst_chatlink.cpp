@@ -17,19 +17,8 @@
 namespace {
 
 constexpr quint16 Port = 5001;
-
-// Writes a reply the way a LAN delivers it: in segments, with pauses.
-void writeInSegments(QTcpSocket *peer, const QByteArray &reply, int segment,
-                     const QList<int> &pausesMs)
-{
-    for (qsizetype at = 0, k = 0; at < reply.size(); at += segment, ++k) {
-        peer->write(reply.mid(at, segment));
-        peer->flush();
-        const QDeadlineTimer pause(pausesMs.value(k % pausesMs.size()));
-        while (!pause.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, int(pause.remainingTime()));
-    }
-}
+const QString CheckDestinations = QStringLiteral("接続先の設定を確認してください");
+const QString Connected = QStringLiteral(" 接続できました！通信できます。");
 
 } // namespace
 
@@ -38,29 +27,285 @@ class tst_ChatLink : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_dir->path());
+        m_box.shown.clear();
+        m_clock = std::make_unique<FakeClock>(QDateTime(QDate(2001, 3, 5), QTime(15, 7, 0)));
+        m_view = std::make_unique<RecordingView>();
+        m_link = std::make_unique<ChatLink>(*m_view, m_box, *m_clock, m_buffer,
+                                            QStringLiteral("PCIP.dat"));
+        m_link->setPollInterval(5);
+        m_ticker.setInterval(20);
+        connect(&m_ticker, &QTimer::timeout, this, [this] { m_clock->advance(1); });
+    }
 
-    void refusedBeforeTheWalk_data();
-    void refusedBeforeTheWalk();
-    void walkSkipsUnmarkedAndPartialRecords();
-    void decimalAddressGroups_data();
-    void decimalAddressGroups();
-    void joinSendRefreshExactBytes();
-    void replyDividedAndUnreadNoticed();
-    void longReplyInSegmentsShownWhole();
-    void attemptWaits_data();
-    void attemptWaits();
-    void secondWalkDuringWaitStartsNothing();
-    void closeRightAfterConnectLeavesNoSendButton();
-    void lastReplyBeforeCloseIsShown();
-    void automaticRefresh();
+    void cleanup()
+    {
+        m_ticker.stop();
+        m_ticker.disconnect();
+        m_link.reset();
+        QDir::setCurrent(m_oldDir);
+        m_dir.reset();
+    }
+
+    void refusedBeforeTheWalk_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("markedNone");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QStringList>("titles");
+        const QString lintra = QStringLiteral("Lintra"), failed = QStringLiteral("Lintra(接続できませんでした)");
+        QTest::newRow("no name") << QString() << false << QStringList{QStringLiteral("名前を入力してください")}
+                                 << QStringList{lintra};
+        QTest::newRow("no file") << QStringLiteral("  ") << false
+                                 << QStringList{QStringLiteral("接続先の設定をしてから「接続/参加」ボタンを押してください"),
+                                                CheckDestinations}
+                                 << QStringList{lintra, failed};
+        QTest::newRow("none marked") << QStringLiteral("a") << true << QStringList{CheckDestinations} << QStringList{failed};
+    }
+
+    void refusedBeforeTheWalk()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, markedNone);
+        QFETCH(QStringList, boxes);
+        QFETCH(QStringList, titles);
+        if (markedNone)
+            writeDestinations({destination(VBFalse, QStringLiteral("off"), QStringLiteral("127.0.0.31")),
+                               destination(1, QStringLiteral("odd"), QStringLiteral("127.0.0.31"))});
+        m_view->name = name;
+        m_link->Command2_Click();
+        QCOMPARE(m_box.texts(), boxes);
+        for (int k = 0; k < titles.size(); ++k)
+            QCOMPARE(m_box.shown[k].title, titles[k]);
+        // Without a name nothing is touched; a name of spaces is a name.
+        QCOMPARE(QFile::exists(QStringLiteral("PCIP.dat")), !name.isEmpty());
+        QVERIFY(m_view->join);
+        QCOMPARE(m_view->statuses, name.isEmpty() ? QStringList() : QStringList{QString()});
+    }
+
+    void walkSkipsRecordsNotToTry()
+    {
+        CaptureServer unmarked, oddFlag, partial, live;
+        QVERIFY(unmarked.listen(QStringLiteral("127.0.0.35"), Port));
+        QVERIFY(oddFlag.listen(QStringLiteral("127.0.0.36"), Port));
+        QVERIFY(live.listen(QStringLiteral("127.0.0.37"), Port));
+        QVERIFY(partial.listen(QStringLiteral("127.0.0.38"), Port));
+        // Each address group is decimal, leading zeros and all: 037 is not 31.
+        writeDestinations({destination(VBFalse, QStringLiteral("u"), QStringLiteral("127.0.0.35")),
+                           destination(1, QStringLiteral("o"), QStringLiteral("127.0.0.36")),
+                           destination(VBTrue, QStringLiteral(" live "), QStringLiteral("127.000.0.037  "))},
+                          destination(VBTrue, QStringLiteral("p"), QStringLiteral("127.0.0.38")).toBytes().first(36));
+        m_view->name = QStringLiteral("a");
+        m_link->Command2_Click();
+        QVERIFY(live.connections() == 1 && m_view->send);
+        QCOMPARE(unmarked.connections() + oddFlag.connections() + partial.connections(), 0);
+        QCOMPARE(m_view->statuses.first(), QStringLiteral("「Harrox」liveに接続中"));
+        QCOMPARE(m_view->focused, 1); // the cursor waits in the message box
+    }
+
+    void joinSendRefreshExactBytes()
+    {
+        CaptureServer server;
+        QVERIFY(server.listen(QStringLiteral("127.0.0.32"), Port));
+        writeDestinations({destination(VBTrue, QStringLiteral(" 本社 "), QStringLiteral("127.0.0.32"))});
+        m_view->name = QStringLiteral(" ゲ/*/~スト ");
+        m_link->Command2_Click();
+        QCOMPARE(m_view->statuses, (QStringList{QStringLiteral("「Harrox」本社に接続中"), Connected}));
+        QVERIFY(!m_view->join && m_view->send && m_view->leave && m_view->messageBox);
+        QCOMPARE(m_link->LinkUp, VBTrue);
+        QByteArray expected = request("CanEnter?", m_view->name, server);
+        QTRY_COMPARE(server.received(), expected);
+
+        m_view->message = QStringLiteral(" a/**/b ¢£¬ ");
+        m_link->Text2_Enter();
+        QCOMPARE(m_view->message, QString());
+        expected += request("NormalTel", QStringLiteral(" a/**/b ¢£¬ "), server);
+        QTRY_COMPARE(server.received(), expected);
+        QVERIFY(expected.contains("\x81\x91\x81\x92\x81\xCA"));
+
+        // An empty message refreshes; the line count goes as typed.
+        m_view->lineCount = QStringLiteral("x 7");
+        m_link->Command1_Click();
+        expected += request("/Reflesh/", QString(), server, QStringLiteral("x 7"));
+        QTRY_COMPARE(server.received(), expected);
+        QVERIFY(m_box.shown.isEmpty());
+    }
+
+    void repliesThenClose()
+    {
+        CaptureServer server;
+        QVERIFY(join(server, QStringLiteral("127.0.0.33")));
+        using Reply = QPair<QString, QString>;
+        // The same conversation again is no news; a reply without names is.
+        const QStringList sent{QStringLiteral("太郎/*/こんにちは"), QStringLiteral("x/*/こんにちは"), QStringLiteral("bye")};
+        const QList<Reply> shown{{QStringLiteral("太郎"), QStringLiteral("こんにちは")},
+                                 {QStringLiteral("x"), QStringLiteral("こんにちは")},
+                                 {QString(), QStringLiteral("bye")}};
+        for (int k = 0; k < sent.size(); ++k) {
+            server.reply(Cp932::encode(sent[k]));
+            QTRY_COMPARE(m_view->replies.size(), k + 1);
+            QCOMPARE(m_view->replies[k], shown[k]);
+            QCOMPARE(m_view->unread, k == 2 ? 2 : 1);
+        }
+        // The reply sent right before the close is shown.
+        server.reply("m/*/last words");
+        server.peer()->disconnectFromHost();
+        QTRY_COMPARE(m_view->statuses.last(), QStringLiteral("Harrox側がプログラムを閉じました"));
+        QCOMPARE(m_view->replies.value(3), Reply(QStringLiteral("m"), QStringLiteral("last words")));
+        QVERIFY(m_view->join && !m_view->send && !m_view->leave && !m_view->messageBox);
+        QCOMPARE(m_link->LinkUp, VBFalse);
+
+        // Joining again works, under the name typed since.
+        m_view->name = QStringLiteral("b");
+        m_link->Command2_Click();
+        QVERIFY(m_view->send);
+        QTRY_COMPARE(server.received(1), request("CanEnter?", QStringLiteral("b"), server, QStringLiteral("10"), 1));
+    }
+
+    void longReplyInSegmentsShownWhole()
+    {
+        CaptureServer server;
+        QVERIFY(join(server, QStringLiteral("127.0.0.34")));
+        QString conversation;
+        for (int n = 1; n <= 1000; ++n)
+            conversation += QStringLiteral("12/07 09:%1 花子> 会議は三時から第二会議室です\r\n").arg(n % 60);
+        // As a LAN delivers it: 1,448-byte segments 2 ms apart, and one stall
+        // of 100 ms, shorter than the quiet window, midway.
+        const QByteArray reply = Cp932::encode(QStringLiteral("太郎\r\n花子/*/") + conversation);
+        for (qsizetype at = 0; at < reply.size(); at += 1448) {
+            server.reply(reply.mid(at, 1448));
+            const QDeadlineTimer pause(at == 30 * 1448 ? 100 : 2);
+            while (!pause.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, int(pause.remainingTime()));
+        }
+        QTRY_COMPARE(m_view->replies.size(), 1);
+        QCOMPARE(m_view->replies[0].first, QStringLiteral("太郎\r\n花子"));
+        QCOMPARE(m_view->replies[0].second, conversation);
+    }
+
+    void attemptWaits_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QStringList>("statuses");
+        QTest::addColumn<int>("movedOn"); // the status that comes after the whole wait
+        const QString none = QStringLiteral("「Harrox」noneに接続中");
+        // Nothing listens on .39: the error comes at once, yet the walk gives the
+        // destination its whole wait. .40 never answers; the walk then goes on.
+        QTest::newRow("refused") << false << QStringList{none, QCoreApplication::translate("QAbstractSocket", "Connection refused"), QString()}
+                                 << 2;
+        QTest::newRow("silent, then next") << true << QStringList{none, QStringLiteral("「Harrox」liveに接続中"), Connected} << 1;
+    }
+
+    void attemptWaits()
+    {
+        QFETCH(bool, silent);
+        QFETCH(QStringList, statuses);
+        QFETCH(int, movedOn);
+        SilentListener quiet;
+        CaptureServer live;
+        QVERIFY(!silent || (quiet.listen("127.0.0.40", Port) && live.listen(QStringLiteral("127.0.0.41"), Port)));
+        writeDestinations({destination(VBTrue, QStringLiteral("none"), silent ? QStringLiteral("127.0.0.40") : QStringLiteral("127.0.0.39")),
+                           destination(silent ? VBTrue : VBFalse, QStringLiteral("live"), QStringLiteral("127.0.0.41"))});
+        const QDateTime start = m_clock->now();
+        QList<QDateTime> at;
+        m_view->onStatus = [&](const QString &) {
+            // A second click during the wait starts no walk inside this one.
+            if (at.isEmpty())
+                QMetaObject::invokeMethod(m_link.get(), [this] { m_link->Command2_Click(); }, Qt::QueuedConnection);
+            at.append(m_clock->now());
+        };
+        m_ticker.start();
+        m_view->name = QStringLiteral("a");
+        m_link->Command2_Click();
+        m_ticker.stop();
+        QCOMPARE(m_view->statuses, statuses);
+        QCOMPARE(start.secsTo(at[movedOn]), 3); // more than 2 whole seconds
+        QCOMPARE(m_box.texts(), silent ? QStringList() : QStringList{CheckDestinations});
+        QCOMPARE(m_view->join, !silent);
+    }
+
+    void closeRightAfterConnectLeavesNoSendButton()
+    {
+        // The close event comes between the connect event and the walk's look.
+        m_view->onLineCount = [this] { m_link->ChatDisable(); };
+        CaptureServer server;
+        QVERIFY(!join(server, QStringLiteral("127.0.0.44")));
+        QVERIFY(server.connections() == 1 && !m_view->send);
+        m_link->Command1_Click(); // a send now reports nothing and stops nothing
+    }
+
+    void automaticRefresh()
+    {
+        // With the link down nothing moves, however long: past what 16 bits count.
+        m_link->set333_Click(1); // 10 seconds: sends at the 11th
+        QCOMPARE(m_view->refreshChecked, 1);
+        m_clock->advance(10 * 3600);
+        m_link->Timer1_Timer();
+        QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 10 * 3600);
+
+        CaptureServer server;
+        QVERIFY(join(server, QStringLiteral("127.0.0.45")));
+        const QByteArray refresh = request("/Reflesh/", QString(), server);
+        const QByteArray joined = request("CanEnter?", QStringLiteral("a"), server);
+        auto tick = [this](int seconds) {
+            for (int k = 0; k < seconds; ++k) {
+                m_clock->advance(1);
+                m_link->Timer1_Timer();
+            }
+        };
+        tick(1); // up again: the first tick sends
+        QCOMPARE(m_link->LastRefresh, m_clock->now());
+        tick(10);
+        QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 10); // 10 is not more than 10
+        tick(1);
+        QCOMPARE(m_link->LastRefresh, m_clock->now());
+        QTRY_COMPARE(server.received(), joined + refresh + refresh);
+
+        m_link->set333_Click(0);
+        m_clock->advance(100);
+        m_link->Timer1_Timer();
+        QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 100);
+        QCOMPARE(m_view->caption, QStringLiteral("Lintra時刻は平成13年3月6日(火)午前1時8分"));
+
+        // Leaving closes the socket and the window and says nothing.
+        QSignalSpy gone(server.peer(), &QTcpSocket::disconnected);
+        m_link->Command3_Click();
+        QVERIFY(m_view->closed);
+        QTRY_COMPARE(gone.size(), 1);
+        QCOMPARE(server.received(), joined + refresh + refresh);
+    }
 
 private:
-    void writeDestinations(const QList<PCIPRecord> &records, const QByteArray &tail = {});
-    bool joinAs(const QString &name, CaptureServer &server);
+    void writeDestinations(const QList<PCIPRecord> &records, const QByteArray &tail = {})
+    {
+        QByteArray bytes;
+        for (const PCIPRecord &r : records)
+            bytes += r.toBytes();
+        QVERIFY(writeFile(QStringLiteral("PCIP.dat"), bytes + tail));
+    }
+
+    // Lists a server at the address as the one destination and joins it.
+    bool join(CaptureServer &server, const QString &address, const QString &name = QStringLiteral("a"))
+    {
+        if (!server.listen(address, Port))
+            return false;
+        writeDestinations({destination(VBTrue, QStringLiteral("s"), address)});
+        m_view->name = name;
+        m_link->Command2_Click();
+        return server.connections() > 0 && m_view->send;
+    }
+
     QByteArray request(const char *verb, const QString &payload, CaptureServer &server,
-                       const QString &lines = QStringLiteral("10"), int index = 0);
+                       const QString &lines = QStringLiteral("10"), int index = 0)
+    {
+        return Cp932::encode(QLatin1String(verb) + payload + QStringLiteral("/*/~")
+                             + server.peer(index)->peerAddress().toString() + QStringLiteral("/**/")
+                             + lines);
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_oldDir;
@@ -71,335 +316,6 @@ private:
     std::unique_ptr<ChatLink> m_link;
     QTimer m_ticker; // moves the clock on while a walk waits
 };
-
-void tst_ChatLink::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_oldDir = QDir::currentPath();
-    QDir::setCurrent(m_dir->path());
-    m_box.shown.clear();
-    m_clock = std::make_unique<FakeClock>(QDateTime(QDate(2001, 3, 5), QTime(15, 7, 0)));
-    m_view = std::make_unique<RecordingView>();
-    m_link = std::make_unique<ChatLink>(*m_view, m_box, *m_clock, m_buffer,
-                                        QStringLiteral("PCIP.dat"));
-    m_link->setPollInterval(5);
-    m_ticker.setInterval(20);
-    connect(&m_ticker, &QTimer::timeout, this, [this] { m_clock->advance(1); });
-}
-
-void tst_ChatLink::cleanup()
-{
-    m_ticker.stop();
-    m_ticker.disconnect();
-    m_link.reset();
-    QDir::setCurrent(m_oldDir);
-    m_dir.reset();
-}
-
-void tst_ChatLink::writeDestinations(const QList<PCIPRecord> &records, const QByteArray &tail)
-{
-    QFile f(QStringLiteral("PCIP.dat"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    for (const PCIPRecord &r : records)
-        f.write(r.toBytes());
-    f.write(tail);
-}
-
-bool tst_ChatLink::joinAs(const QString &name, CaptureServer &server)
-{
-    m_view->name = name;
-    m_link->Command2_Click();
-    return server.connections() > 0 && m_view->send;
-}
-
-QByteArray tst_ChatLink::request(const char *verb, const QString &payload, CaptureServer &server,
-                                 const QString &lines, int index)
-{
-    return Cp932::encode(QLatin1String(verb) + payload + QStringLiteral("/*/~")
-                         + server.peer(index)->peerAddress().toString() + QStringLiteral("/**/")
-                         + lines);
-}
-
-void tst_ChatLink::refusedBeforeTheWalk_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("markedNone");
-    QTest::addColumn<QStringList>("boxes");
-    QTest::addColumn<QStringList>("titles");
-    const QString lintra = QStringLiteral("Lintra");
-    const QString failed = QStringLiteral("Lintra(接続できませんでした)");
-    const QString check = QStringLiteral("接続先の設定を確認してください");
-    QTest::newRow("no name") << QString() << false
-                             << QStringList{QStringLiteral("名前を入力してください")}
-                             << QStringList{lintra};
-    QTest::newRow("no file") << QStringLiteral("  ") << false
-                             << QStringList{QStringLiteral("接続先の設定をしてから「接続/参加」ボタンを押してください"), check}
-                             << QStringList{lintra, failed};
-    QTest::newRow("none marked") << QStringLiteral("a") << true << QStringList{check}
-                                 << QStringList{failed};
-}
-
-void tst_ChatLink::refusedBeforeTheWalk()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, markedNone);
-    QFETCH(QStringList, boxes);
-    QFETCH(QStringList, titles);
-    if (markedNone)
-        writeDestinations({destination(VBFalse, QStringLiteral("off"), QStringLiteral("127.0.0.31")),
-                           destination(1, QStringLiteral("odd"), QStringLiteral("127.0.0.31"))});
-    m_view->name = name;
-    m_link->Command2_Click();
-    QCOMPARE(m_box.texts(), boxes);
-    for (int k = 0; k < titles.size(); ++k)
-        QCOMPARE(m_box.shown[k].title, titles[k]);
-    // Without a name nothing is touched; a name of spaces is a name.
-    QCOMPARE(QFile::exists(QStringLiteral("PCIP.dat")), !name.isEmpty());
-    QVERIFY(m_view->join);
-    QCOMPARE(m_view->statuses, name.isEmpty() ? QStringList() : QStringList{QString()});
-}
-
-void tst_ChatLink::walkSkipsUnmarkedAndPartialRecords()
-{
-    CaptureServer unmarked, oddFlag, partial, live;
-    QVERIFY(unmarked.listen(QStringLiteral("127.0.0.35"), Port));
-    QVERIFY(oddFlag.listen(QStringLiteral("127.0.0.36"), Port));
-    QVERIFY(live.listen(QStringLiteral("127.0.0.37"), Port));
-    QVERIFY(partial.listen(QStringLiteral("127.0.0.38"), Port));
-    writeDestinations({destination(VBFalse, QStringLiteral("u"), QStringLiteral("127.0.0.35")),
-                       destination(1, QStringLiteral("o"), QStringLiteral("127.0.0.36")),
-                       destination(VBTrue, QStringLiteral(" live "), QStringLiteral("127.0.0.37   "))},
-                      destination(VBTrue, QStringLiteral("p"), QStringLiteral("127.0.0.38")).toBytes().first(36));
-    QVERIFY(joinAs(QStringLiteral("a"), live));
-    QCOMPARE(unmarked.connections() + oddFlag.connections() + partial.connections(), 0);
-    QCOMPARE(m_view->statuses.first(), QStringLiteral("「Harrox」liveに接続中"));
-    QCOMPARE(m_view->focused, 1); // the cursor waits in the message box
-}
-
-void tst_ChatLink::decimalAddressGroups_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("listening");
-    QTest::newRow("010 is ten") << QStringLiteral("127.0.11.010") << QStringLiteral("127.0.11.10");
-    QTest::newRow("008 is eight") << QStringLiteral("127.000.11.008") << QStringLiteral("127.0.11.8");
-}
-
-void tst_ChatLink::decimalAddressGroups()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, listening);
-    CaptureServer server;
-    QVERIFY(server.listen(listening, Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), typed)});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
-}
-
-void tst_ChatLink::joinSendRefreshExactBytes()
-{
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.32"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral(" 本社 "), QStringLiteral("127.0.0.32"))});
-    QVERIFY(joinAs(QStringLiteral(" ゲ/*/~スト "), server));
-    QCOMPARE(m_view->statuses.first(), QStringLiteral("「Harrox」本社に接続中"));
-    QCOMPARE(m_view->statuses.last(), QStringLiteral(" 接続できました！通信できます。"));
-    QVERIFY(!m_view->join && m_view->leave && m_view->messageBox);
-    QCOMPARE(m_link->LinkUp, VBTrue);
-    QByteArray expected = request("CanEnter?", QStringLiteral(" ゲ/*/~スト "), server);
-    QTRY_COMPARE(server.received(), expected);
-
-    m_view->message = QStringLiteral(" a/**/b ¢£¬ ");
-    m_link->Text2_Enter();
-    QCOMPARE(m_view->message, QString());
-    expected += request("NormalTel", QStringLiteral(" a/**/b ¢£¬ "), server);
-    QTRY_COMPARE(server.received(), expected);
-    QVERIFY(expected.contains("\x81\x91\x81\x92\x81\xCA"));
-
-    m_view->lineCount = QStringLiteral("x 7");
-    m_link->Command1_Click();
-    expected += request("/Reflesh/", QString(), server, QStringLiteral("x 7"));
-    QTRY_COMPARE(server.received(), expected);
-    QVERIFY(m_box.shown.isEmpty());
-}
-
-void tst_ChatLink::replyDividedAndUnreadNoticed()
-{
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.33"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.33"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
-    using Reply = QPair<QString, QString>;
-    // Divided at the first separator; the same conversation again is no news.
-    server.reply(Cp932::encode(QStringLiteral("太郎/*/Rゲ/*/x")));
-    QTRY_COMPARE(m_view->replies.size(), 1);
-    QCOMPARE(m_view->replies[0], Reply(QStringLiteral("太郎"), QStringLiteral("Rゲ/*/x")));
-    QCOMPARE(m_view->unread, 1);
-    server.reply(Cp932::encode(QStringLiteral("花子/*/Rゲ/*/x")));
-    QTRY_COMPARE(m_view->replies.size(), 2);
-    QCOMPARE(m_view->unread, 1);
-    server.reply("no separator");
-    QTRY_COMPARE(m_view->replies.size(), 3);
-    QCOMPARE(m_view->replies[2], Reply(QString(), QStringLiteral("no separator")));
-    QCOMPARE(m_view->unread, 2);
-}
-
-void tst_ChatLink::longReplyInSegmentsShownWhole()
-{
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.34"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.34"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
-    QString conversation;
-    for (int n = 1; n <= 1000; ++n)
-        conversation += QStringLiteral("12/07 09:%1 花子> 会議は三時から第二会議室です\r\n").arg(n % 60);
-    const QString reply = QStringLiteral("太郎\r\n花子/*/") + conversation;
-    // 1,448-byte segments 2 ms apart, with one 100 ms stall mid-reply.
-    QList<int> pauses(60, 2);
-    pauses[30] = 100;
-    writeInSegments(server.peer(), Cp932::encode(reply), 1448, pauses);
-    QTRY_COMPARE(m_view->replies.size(), 1);
-    QCOMPARE(m_view->replies[0].first, QStringLiteral("太郎\r\n花子"));
-    QCOMPARE(m_view->replies[0].second, conversation);
-}
-
-void tst_ChatLink::attemptWaits_data()
-{
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<QStringList>("statuses");
-    QTest::addColumn<int>("movedOn"); // the status that comes after the whole wait
-    // Nothing listens on .39: the error comes at once, yet the walk gives the
-    // destination its whole wait. .40 never answers; the walk then goes on.
-    QTest::newRow("refused") << false
-                             << QStringList{QStringLiteral("「Harrox」noneに接続中"),
-                                            QCoreApplication::translate("QAbstractSocket", "Connection refused"),
-                                            QString()}
-                             << 2;
-    QTest::newRow("silent, then next") << true
-                                       << QStringList{QStringLiteral("「Harrox」noneに接続中"),
-                                                      QStringLiteral("「Harrox」liveに接続中"),
-                                                      QStringLiteral(" 接続できました！通信できます。")}
-                                       << 1;
-}
-
-void tst_ChatLink::attemptWaits()
-{
-    QFETCH(bool, silent);
-    QFETCH(QStringList, statuses);
-    QFETCH(int, movedOn);
-    SilentListener quiet;
-    CaptureServer live;
-    const QString none = silent ? QStringLiteral("127.0.0.40") : QStringLiteral("127.0.0.39");
-    if (silent) {
-        QVERIFY(quiet.listen("127.0.0.40", Port));
-        QVERIFY(live.listen(QStringLiteral("127.0.0.41"), Port));
-    }
-    writeDestinations({destination(VBTrue, QStringLiteral("none"), none),
-                       destination(silent ? VBTrue : VBFalse, QStringLiteral("live"),
-                                   QStringLiteral("127.0.0.41"))});
-    const QDateTime start = m_clock->now();
-    QList<QDateTime> at;
-    m_view->onStatus = [&](const QString &) { at.append(m_clock->now()); };
-    m_ticker.start();
-    m_view->name = QStringLiteral("a");
-    m_link->Command2_Click();
-    m_ticker.stop();
-    QCOMPARE(m_view->statuses, statuses);
-    QCOMPARE(start.secsTo(at[movedOn]), 3); // more than 2 whole seconds
-    QCOMPARE(m_box.texts(), silent ? QStringList() : QStringList{QStringLiteral("接続先の設定を確認してください")});
-    QCOMPARE(m_view->join, !silent);
-}
-
-void tst_ChatLink::secondWalkDuringWaitStartsNothing()
-{
-    SilentListener silent;
-    QVERIFY(silent.listen("127.0.0.42", Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("silent"), QStringLiteral("127.0.0.42"))});
-    m_view->name = QStringLiteral("a");
-    int nested = 0;
-    m_view->onStatus = [&](const QString &t) {
-        if (t.contains(QStringLiteral("silent")) && nested++ == 0) {
-            m_ticker.start();
-            QMetaObject::invokeMethod(m_link.get(), [this] { m_link->Command2_Click(); },
-                                      Qt::QueuedConnection);
-        }
-    };
-    m_link->Command2_Click();
-    QCOMPARE(nested, 1);
-    QCOMPARE(m_box.texts(), QStringList{QStringLiteral("接続先の設定を確認してください")});
-}
-
-void tst_ChatLink::closeRightAfterConnectLeavesNoSendButton()
-{
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.44"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.44"))});
-    // The close event comes between the connect event and the walk's look.
-    m_view->onLineCount = [this] { m_link->ChatDisable(); };
-    m_view->name = QStringLiteral("a");
-    m_link->Command2_Click();
-    QVERIFY(!m_view->send);
-    m_link->Command1_Click(); // a send now reports nothing and stops nothing
-}
-
-void tst_ChatLink::lastReplyBeforeCloseIsShown()
-{
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.43"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.43"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
-    server.reply("m/*/last words");
-    server.peer()->disconnectFromHost();
-    QTRY_COMPARE(m_view->statuses.last(), QStringLiteral("Harrox側がプログラムを閉じました"));
-    QCOMPARE(m_view->replies.value(0).second, QStringLiteral("last words"));
-    QVERIFY(m_view->join && !m_view->send && !m_view->leave && !m_view->messageBox);
-    QCOMPARE(m_link->LinkUp, VBFalse);
-
-    // Joining again works, under the name typed since.
-    QVERIFY(joinAs(QStringLiteral("b"), server));
-    QTRY_COMPARE(server.received(1), request("CanEnter?", QStringLiteral("b"), server, QStringLiteral("10"), 1));
-}
-
-void tst_ChatLink::automaticRefresh()
-{
-    // With the link down nothing moves, however long: past what 16 bits count.
-    m_link->set333_Click(1); // 10 seconds: sends at the 11th
-    QCOMPARE(m_view->refreshChecked, 1);
-    m_clock->advance(10 * 3600);
-    m_link->Timer1_Timer();
-    QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 10 * 3600);
-
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.45"), Port));
-    writeDestinations({destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.45"))});
-    QVERIFY(joinAs(QStringLiteral("a"), server));
-    const QByteArray refresh = request("/Reflesh/", QString(), server);
-    const QByteArray join = request("CanEnter?", QStringLiteral("a"), server);
-    auto tick = [this](int seconds) {
-        for (int k = 0; k < seconds; ++k) {
-            m_clock->advance(1);
-            m_link->Timer1_Timer();
-        }
-    };
-    tick(1); // up again: the first tick sends
-    QCOMPARE(m_link->LastRefresh, m_clock->now());
-    tick(10);
-    QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 10); // 10 is not more than 10
-    tick(1);
-    QCOMPARE(m_link->LastRefresh, m_clock->now());
-    QTRY_COMPARE(server.received(), join + refresh + refresh);
-
-    m_link->set333_Click(0);
-    m_clock->advance(100);
-    m_link->Timer1_Timer();
-    QCOMPARE(m_link->LastRefresh.secsTo(m_clock->now()), 100);
-    QCOMPARE(m_view->caption, QStringLiteral("Lintra時刻は平成13年3月6日(火)午前1時8分"));
-
-    // Leaving closes the socket and the window and says nothing.
-    QSignalSpy gone(server.peer(), &QTcpSocket::disconnected);
-    m_link->Command3_Click();
-    QVERIFY(m_view->closed);
-    QTRY_COMPARE(gone.size(), 1);
-    QCOMPARE(server.received(), join + refresh + refresh);
-}
 
 QTEST_GUILESS_MAIN(tst_ChatLink)
 #include "tst_chatlink.moc"

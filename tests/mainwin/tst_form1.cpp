@@ -13,7 +13,6 @@
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
-#include <QFile>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,17 +28,171 @@ class tst_Form1 : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        m_module = Module1();
+        m_window = std::make_unique<form1>(m_module, m_box, m_clock, m_shell);
+        m_window->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
+        m_window->resize(900, 600);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
 
-    void initialState();
-    void accessibleNamesStatusAndTabOrder();
-    void chatThroughTheKeyboard();
-    void displaySizes_data();
-    void displaySizes();
-    void textSizeIndependentOfDisplaySize();
-    void restoreAfterMinimiseRunsFullPass();
-    void menuDisconnectWhileIdle();
+    void cleanup()
+    {
+        m_window.reset();
+        QDir::setCurrent(m_oldDir);
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void initialState()
+    {
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Lintra時刻は平成13年3月5日(月)午後3時7分"));
+        QVERIFY(child("Command2")->isEnabled());
+        for (const char *name : {"Command1", "Command3", "Text2"})
+            QVERIFY2(!child(name)->isEnabled(), name);
+        auto *combo3 = static_cast<QComboBox *>(child("Combo3"));
+        auto *combo4 = static_cast<QComboBox *>(child("Combo4"));
+        QCOMPARE(combo3->count(), 7);
+        QCOMPARE(combo3->itemText(6), QStringLiteral("22"));
+        QCOMPARE(combo3->currentText(), QStringLiteral("9"));
+        QCOMPARE(combo4->itemText(4), QStringLiteral("50"));
+        QCOMPARE(combo4->currentText(), QStringLiteral("10"));
+        QVERIFY(menuItem(QStringLiteral("小さい"))->isChecked());
+        QVERIFY(menuItem(QStringLiteral("自動で更新しない"))->isChecked());
+        QCOMPARE(m_module.DisplayFontSize, qint16(9));
+        QVERIFY(static_cast<QPlainTextEdit *>(child("Text3"))->isReadOnly());
+    }
+
+    void accessibleNamesStatusAndTabOrder()
+    {
+        for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Combo3", "Combo4", "Command1",
+                                 "Command2", "Command3"})
+            QVERIFY2(!child(name)->accessibleName().isEmpty(), name);
+        QCOMPARE(child("Text1")->accessibleName(), QStringLiteral("名前"));
+        QCOMPARE(child("Combo4")->accessibleName(), QStringLiteral("表示行数(行)"));
+
+        // The status line reads as its text, as a name and as text.
+        static_cast<ChatView *>(m_window.get())->setStatusText(QStringLiteral(" 接続できました！通信できます。"));
+        QAccessibleInterface *status = QAccessible::queryAccessibleInterface(child("SB"));
+        QCOMPARE(status->text(QAccessible::Name), QStringLiteral(" 接続できました！通信できます。"));
+        QVERIFY(status->textInterface());
+        QCOMPARE(status->textInterface()->text(0, status->textInterface()->characterCount()),
+                 QStringLiteral(" 接続できました！通信できます。"));
+
+        // Not connected: the disabled message box and send button are skipped.
+        QApplication::setActiveWindow(m_window.get());
+        child("Text1")->setFocus();
+        QStringList order;
+        for (int k = 0; k < 6; ++k) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *w = QApplication::focusWidget();
+            while (w && w->objectName().isEmpty())
+                w = w->parentWidget(); // the line edit inside a combo box
+            order.append(w ? w->objectName() : QString());
+        }
+        QCOMPARE(order, (QStringList{QStringLiteral("Text3"), QStringLiteral("Command2"),
+                                     QStringLiteral("Text4"), QStringLiteral("Combo3"),
+                                     QStringLiteral("Combo4"), QStringLiteral("Text1")}));
+    }
+
+    void chatThroughTheKeyboard()
+    {
+        CaptureServer server;
+        QVERIFY(server.listen(QStringLiteral("127.0.0.49"), 5001));
+        QVERIFY(writeFile(QStringLiteral("PCIP.dat"), destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.49")).toBytes()));
+        QApplication::setActiveWindow(m_window.get());
+        static_cast<QLineEdit *>(child("Text1"))->setText(QStringLiteral("a"));
+        child("Command2")->setFocus();
+        QTest::keyClick(child("Command2"), Qt::Key_Return); // Enter presses a focused button
+        QTRY_VERIFY(child("Command1")->isEnabled());
+        auto *text2 = static_cast<QLineEdit *>(child("Text2"));
+        QCOMPARE(QApplication::focusWidget(), text2); // ready for the first line
+        QTRY_VERIFY(!server.received().isEmpty());
+        const QByteArray afterJoin = server.received();
+
+        // The Enter that confirms a composition does not send.
+        QInputMethodEvent composing(QStringLiteral("にほん"), {});
+        QApplication::sendEvent(text2, &composing);
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("日本"));
+        QApplication::sendEvent(text2, &commit);
+        QCOMPARE(text2->text(), QStringLiteral("日本"));
+        QTest::keyClick(text2, Qt::Key_Return);
+        QCOMPARE(text2->text(), QString());
+        QTRY_VERIFY(server.received().startsWith(afterJoin + Cp932::encode(QStringLiteral("NormalTel日本"))));
+
+        // Every line end of a reply is a line break; Text4 gets the left part.
+        server.reply(Cp932::encode(QStringLiteral("太郎\r\n<b>花子</b>/*/1\r\n2\n3\r4")));
+        QTRY_COMPARE(static_cast<QPlainTextEdit *>(child("Text3"))->toPlainText(),
+                     QStringLiteral("1\n2\n3\n4"));
+        QCOMPARE(static_cast<QPlainTextEdit *>(child("Text4"))->toPlainText(),
+                 QStringLiteral("太郎\n<b>花子</b>"));
+    }
+
+    void displaySizes_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<int>("points");
+        QTest::newRow("大きい") << QStringLiteral("大きい") << 18;
+        QTest::newRow("中くらい") << QStringLiteral("中くらい") << 14;
+        QTest::newRow("小さい") << QStringLiteral("小さい") << 9;
+    }
+
+    void displaySizes()
+    {
+        QFETCH(QString, size);
+        QFETCH(int, points);
+        // The text size is picked from the list, never typed, and is the
+        // display size's business no more than this is the text size's.
+        auto *combo3 = static_cast<QComboBox *>(child("Combo3"));
+        combo3->setEditText(QStringLiteral("30"));
+        QCOMPARE(child("Text3")->font().pointSize(), 9);
+        combo3->setFocus();
+        for (int k = 0; k < 6; ++k)
+            QTest::keyClick(combo3, Qt::Key_Down); // picks "10" … "22"
+        menuItem(size)->trigger();
+        QCOMPARE(m_module.DisplayFontSize, qint16(points));
+        for (const QString &other : {QStringLiteral("大きい"), QStringLiteral("中くらい"), QStringLiteral("小さい")})
+            QCOMPARE(menuItem(other)->isChecked(), other == size);
+        QCOMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
+        for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Text1", "Text2", "Combo3",
+                                 "Combo4", "Command1", "Command2", "Command3"})
+            QVERIFY2(child(name)->font().pointSize() == points, name);
+        for (const char *name : {"Text3", "Text4"})
+            QVERIFY2(child(name)->font().pointSize() == 22, name);
+        // Captions are whole, boxes show a line, and the rows do not overlap.
+        for (const char *name : {"Label1", "Label2", "Label3", "Label4"}) {
+            auto *label = static_cast<QLabel *>(child(name));
+            QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()), name);
+        }
+        for (const char *name : {"Text1", "Text2"})
+            QVERIFY2(child(name)->height() >= child(name)->fontMetrics().height(), name);
+        QVERIFY(child("Label3")->geometry().right() <= child("Combo3")->geometry().left());
+        QVERIFY(child("Combo3")->geometry().right() < child("Label4")->geometry().left());
+        QVERIFY(child("Text2")->geometry().right() < child("Command1")->geometry().left() + 1);
+    }
+
+    void restoreAfterMinimiseRunsFullPass()
+    {
+        const QRect text4 = child("Text4")->geometry();
+        m_window->showMinimized();
+        QTRY_COMPARE(m_window->lastPass(), DisplayLayout::Reached::GuardA);
+        m_window->showNormal();
+        QTRY_COMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
+        QCOMPARE(child("Text4")->geometry(), text4);
+    }
+
+    void menuDisconnectWhileIdle()
+    {
+        menuItem(QStringLiteral("10秒で更新"))->trigger();
+        QVERIFY(menuItem(QStringLiteral("10秒で更新"))->isChecked());
+        QVERIFY(!menuItem(QStringLiteral("自動で更新しない"))->isChecked());
+        menuItem(QStringLiteral("切断"))->trigger();
+        QVERIFY(!m_window->isVisible());
+    }
 
 private:
     QWidget *child(const char *name) const
@@ -65,182 +218,6 @@ private:
     Module1 m_module;
     std::unique_ptr<form1> m_window;
 };
-
-void tst_Form1::init()
-{
-    m_oldDir = QDir::currentPath();
-    QDir::setCurrent(m_dir.path());
-    m_module = Module1();
-    m_window = std::make_unique<form1>(m_module, m_box, m_clock, m_shell);
-    m_window->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
-    m_window->resize(900, 600);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
-void tst_Form1::cleanup()
-{
-    m_window.reset();
-    QDir::setCurrent(m_oldDir);
-    QVERIFY(QApplication::topLevelWidgets().isEmpty());
-}
-
-void tst_Form1::initialState()
-{
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Lintra時刻は平成13年3月5日(月)午後3時7分"));
-    QVERIFY(child("Command2")->isEnabled());
-    for (const char *name : {"Command1", "Command3", "Text2"})
-        QVERIFY2(!child(name)->isEnabled(), name);
-    auto *combo3 = static_cast<QComboBox *>(child("Combo3"));
-    auto *combo4 = static_cast<QComboBox *>(child("Combo4"));
-    QCOMPARE(combo3->count(), 7);
-    QCOMPARE(combo3->itemText(6), QStringLiteral("22"));
-    QCOMPARE(combo3->currentText(), QStringLiteral("9"));
-    QCOMPARE(combo4->itemText(4), QStringLiteral("50"));
-    QCOMPARE(combo4->currentText(), QStringLiteral("10"));
-    QVERIFY(menuItem(QStringLiteral("小さい"))->isChecked());
-    QVERIFY(menuItem(QStringLiteral("自動で更新しない"))->isChecked());
-    QCOMPARE(m_module.DisplayFontSize, qint16(9));
-    QVERIFY(static_cast<QPlainTextEdit *>(child("Text3"))->isReadOnly());
-}
-
-void tst_Form1::accessibleNamesStatusAndTabOrder()
-{
-    for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Combo3", "Combo4", "Command1",
-                             "Command2", "Command3"})
-        QVERIFY2(!child(name)->accessibleName().isEmpty(), name);
-    QCOMPARE(child("Text1")->accessibleName(), QStringLiteral("名前"));
-    QCOMPARE(child("Combo4")->accessibleName(), QStringLiteral("表示行数(行)"));
-
-    // The status line reads as its text, as a name and as text.
-    static_cast<ChatView *>(m_window.get())->setStatusText(QStringLiteral(" 接続できました！通信できます。"));
-    QAccessibleInterface *status = QAccessible::queryAccessibleInterface(child("SB"));
-    QCOMPARE(status->text(QAccessible::Name), QStringLiteral(" 接続できました！通信できます。"));
-    QVERIFY(status->textInterface());
-    QCOMPARE(status->textInterface()->text(0, status->textInterface()->characterCount()),
-             QStringLiteral(" 接続できました！通信できます。"));
-
-    // Not connected: the disabled message box and send button are skipped.
-    QApplication::setActiveWindow(m_window.get());
-    child("Text1")->setFocus();
-    QStringList order;
-    for (int k = 0; k < 6; ++k) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget *w = QApplication::focusWidget();
-        while (w && w->objectName().isEmpty())
-            w = w->parentWidget(); // the line edit inside a combo box
-        order.append(w ? w->objectName() : QString());
-    }
-    QCOMPARE(order, (QStringList{QStringLiteral("Text3"), QStringLiteral("Command2"),
-                                 QStringLiteral("Text4"), QStringLiteral("Combo3"),
-                                 QStringLiteral("Combo4"), QStringLiteral("Text1")}));
-}
-
-void tst_Form1::chatThroughTheKeyboard()
-{
-    CaptureServer server;
-    QVERIFY(server.listen(QStringLiteral("127.0.0.49"), 5001));
-    QFile file(QStringLiteral("PCIP.dat"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.49")).toBytes());
-    file.close();
-    QApplication::setActiveWindow(m_window.get());
-    static_cast<QLineEdit *>(child("Text1"))->setText(QStringLiteral("a"));
-    child("Command2")->setFocus();
-    QTest::keyClick(child("Command2"), Qt::Key_Return); // Enter presses a focused button
-    QTRY_VERIFY(child("Command1")->isEnabled());
-    auto *text2 = static_cast<QLineEdit *>(child("Text2"));
-    QCOMPARE(QApplication::focusWidget(), text2); // ready for the first line
-    QTRY_VERIFY(!server.received().isEmpty());
-    const QByteArray afterJoin = server.received();
-
-    // The Enter that confirms a composition does not send.
-    QInputMethodEvent composing(QStringLiteral("にほん"), {});
-    QApplication::sendEvent(text2, &composing);
-    QInputMethodEvent commit;
-    commit.setCommitString(QStringLiteral("日本"));
-    QApplication::sendEvent(text2, &commit);
-    QCOMPARE(text2->text(), QStringLiteral("日本"));
-    QTest::keyClick(text2, Qt::Key_Return);
-    QCOMPARE(text2->text(), QString());
-    QTRY_VERIFY(server.received().startsWith(afterJoin + Cp932::encode(QStringLiteral("NormalTel日本"))));
-
-    // Every line end of a reply is a line break; Text4 gets the left part.
-    server.reply(Cp932::encode(QStringLiteral("太郎\r\n<b>花子</b>/*/1\r\n2\n3\r4")));
-    QTRY_COMPARE(static_cast<QPlainTextEdit *>(child("Text3"))->toPlainText(),
-                 QStringLiteral("1\n2\n3\n4"));
-    QCOMPARE(static_cast<QPlainTextEdit *>(child("Text4"))->toPlainText(),
-             QStringLiteral("太郎\n<b>花子</b>"));
-}
-
-void tst_Form1::displaySizes_data()
-{
-    QTest::addColumn<QString>("size");
-    QTest::addColumn<int>("points");
-    QTest::newRow("大きい") << QStringLiteral("大きい") << 18;
-    QTest::newRow("中くらい") << QStringLiteral("中くらい") << 14;
-    QTest::newRow("小さい") << QStringLiteral("小さい") << 9;
-}
-
-void tst_Form1::displaySizes()
-{
-    QFETCH(QString, size);
-    QFETCH(int, points);
-    const int areaPoints = child("Text3")->font().pointSize();
-    menuItem(size)->trigger();
-    QCOMPARE(m_module.DisplayFontSize, qint16(points));
-    for (const QString &other : {QStringLiteral("大きい"), QStringLiteral("中くらい"), QStringLiteral("小さい")})
-        QCOMPARE(menuItem(other)->isChecked(), other == size);
-    QCOMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
-    for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Text1", "Text2", "Combo3",
-                             "Combo4", "Command1", "Command2", "Command3"})
-        QVERIFY2(child(name)->font().pointSize() == points, name);
-    QCOMPARE(child("Text3")->font().pointSize(), areaPoints);
-    // Captions are whole, boxes show a line, and the rows do not overlap.
-    for (const char *name : {"Label1", "Label2", "Label3", "Label4"}) {
-        auto *label = static_cast<QLabel *>(child(name));
-        QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()), name);
-    }
-    for (const char *name : {"Text1", "Text2"})
-        QVERIFY2(child(name)->height() >= child(name)->fontMetrics().height(), name);
-    QVERIFY(child("Label3")->geometry().right() <= child("Combo3")->geometry().left());
-    QVERIFY(child("Combo3")->geometry().right() < child("Label4")->geometry().left());
-    QVERIFY(child("Text2")->geometry().right() < child("Command1")->geometry().left() + 1);
-}
-
-void tst_Form1::textSizeIndependentOfDisplaySize()
-{
-    auto *combo3 = static_cast<QComboBox *>(child("Combo3"));
-    combo3->setEditText(QStringLiteral("30")); // typing picks nothing
-    QCOMPARE(child("Text3")->font().pointSize(), 9);
-    combo3->setFocus();
-    for (int k = 0; k < 6; ++k)
-        QTest::keyClick(combo3, Qt::Key_Down); // picks "10" … "22"
-    QCOMPARE(child("Text3")->font().pointSize(), 22);
-    QCOMPARE(child("Text4")->font().pointSize(), 22);
-    menuItem(QStringLiteral("大きい"))->trigger();
-    QCOMPARE(child("Text3")->font().pointSize(), 22);
-    QCOMPARE(child("Text1")->font().pointSize(), 18);
-}
-
-void tst_Form1::restoreAfterMinimiseRunsFullPass()
-{
-    const QRect text4 = child("Text4")->geometry();
-    m_window->showMinimized();
-    QTRY_COMPARE(m_window->lastPass(), DisplayLayout::Reached::GuardA);
-    m_window->showNormal();
-    QTRY_COMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
-    QCOMPARE(child("Text4")->geometry(), text4);
-}
-
-void tst_Form1::menuDisconnectWhileIdle()
-{
-    menuItem(QStringLiteral("10秒で更新"))->trigger();
-    QVERIFY(menuItem(QStringLiteral("10秒で更新"))->isChecked());
-    QVERIFY(!menuItem(QStringLiteral("自動で更新しない"))->isChecked());
-    menuItem(QStringLiteral("切断"))->trigger();
-    QVERIFY(!m_window->isVisible());
-}
 
 int main(int argc, char *argv[])
 {

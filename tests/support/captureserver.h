@@ -20,13 +20,8 @@ public:
                 const int index = int(m_peers.size());
                 m_peers.append(peer);
                 m_received.append(QByteArray());
-                connect(peer, &QTcpSocket::readyRead, this, [this, peer, index] {
-                    m_received[index] += peer->readAll();
-                    emit bytesArrived(index);
-                });
-                if (closeAtOnce)
-                    peer->close();
-                emit accepted(index);
+                connect(peer, &QTcpSocket::readyRead, this,
+                        [this, peer, index] { m_received[index] += peer->readAll(); });
             }
         });
     }
@@ -45,12 +40,6 @@ public:
             p->flush();
         }
     }
-
-    bool closeAtOnce = false;
-
-signals:
-    void accepted(int index);
-    void bytesArrived(int index);
 
 private:
     QTcpServer m_server;

@@ -12,136 +12,126 @@ class tst_Wire : public QObject
     Q_OBJECT
 
 private slots:
-    void codePage_data();
-    void codePage();
-    void streamSplitEverywhere();
-    void streamHeldLead();
-    void compose();
-    void divide_data();
-    void divide();
-    void lineCount_data();
-    void lineCount();
-};
+    void codePage_data()
+    {
+        // both: the bytes decode back to the text. Otherwise one way only:
+        // Windows' best fit and "?" out, U+FFFD in.
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("both");
+        const QString bad(QChar(0xFFFD));
+        QTest::newRow("wave dash") << QStringLiteral("～") << QByteArray("\x81\x60") << true;
+        QTest::newRow("NEC and IBM rows") << QStringLiteral("①ⅰ") << QByteArray("\x87\x40\xFA\x40") << true;
+        QTest::newRow("last lead of the first range") << QStringLiteral("檗") << QByteArray("\x9F\x40") << true;
+        QTest::newRow("first lead of the second range") << QStringLiteral("漾") << QByteArray("\xE0\x40") << true;
+        QTest::newRow("fullwidth hyphen-minus") << QStringLiteral("－") << QByteArray("\x81\x7C") << true;
+        QTest::newRow("half-width kana, backslash") << QStringLiteral("ｱ\\") << QByteArray("\xB1\x5C") << true;
+        QTest::newRow("kana and kanji") << QStringLiteral("ゲスト本社")
+                                        << QByteArray("\x83\x51\x83\x58\x83\x67\x96\x7B\x8E\xD0") << true;
+        QTest::newRow("user-defined area") << QString(QChar(0xE000)) << QByteArray("\xF0\x40") << true;
+        QTest::newRow("controls unswapped") << QStringLiteral("\x1a\x1c\x7f") << QByteArray("\x1a\x1c\x7f") << true;
+        QTest::newRow("minus sign") << QStringLiteral("−") << QByteArray("\x81\x7C") << false;
+        QTest::newRow("cent, pound, not") << QStringLiteral("¢£¬") << QByteArray("\x81\x91\x81\x92\x81\xCA") << false;
+        QTest::newRow("emoji keeps neighbours") << QStringLiteral("a😀b") << QByteArray("a?b") << false;
+        QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << QByteArray("?x") << false;
+        QTest::newRow("lone trailing lead") << QStringLiteral("ab") + bad << QByteArray("ab\x82") << false;
+        QTest::newRow("lead before control") << bad + QStringLiteral("\nx") << QByteArray("\x81\nx") << false;
+        QTest::newRow("unassigned pair") << QStringLiteral("a") + bad + u'z' << QByteArray("a\x85\x40z") << false;
+        QTest::newRow("0x80, 0xA0, 0xFD") << bad + bad + bad << QByteArray("\x80\xA0\xFD") << false;
+    }
 
-void tst_Wire::codePage_data()
-{
-    // both: the bytes decode back to the text. Otherwise one way only:
-    // Windows' best fit and "?" out, U+FFFD in.
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("both");
-    const QString bad(QChar(0xFFFD));
-    QTest::newRow("wave dash") << QStringLiteral("～") << QByteArray("\x81\x60") << true;
-    QTest::newRow("NEC and IBM rows") << QStringLiteral("①ⅰ") << QByteArray("\x87\x40\xFA\x40") << true;
-    QTest::newRow("last lead of the first range") << QStringLiteral("檗") << QByteArray("\x9F\x40") << true;
-    QTest::newRow("first lead of the second range") << QStringLiteral("漾") << QByteArray("\xE0\x40") << true;
-    QTest::newRow("fullwidth hyphen-minus") << QStringLiteral("－") << QByteArray("\x81\x7C") << true;
-    QTest::newRow("half-width kana, backslash") << QStringLiteral("ｱ\\") << QByteArray("\xB1\x5C") << true;
-    QTest::newRow("kana and kanji") << QStringLiteral("ゲスト本社")
-                                    << QByteArray("\x83\x51\x83\x58\x83\x67\x96\x7B\x8E\xD0") << true;
-    QTest::newRow("user-defined area") << QString(QChar(0xE000)) << QByteArray("\xF0\x40") << true;
-    QTest::newRow("controls unswapped") << QStringLiteral("\x1a\x1c\x7f") << QByteArray("\x1a\x1c\x7f") << true;
-    QTest::newRow("minus sign") << QStringLiteral("−") << QByteArray("\x81\x7C") << false;
-    QTest::newRow("cent, pound, not") << QStringLiteral("¢£¬") << QByteArray("\x81\x91\x81\x92\x81\xCA") << false;
-    QTest::newRow("emoji keeps neighbours") << QStringLiteral("a😀b") << QByteArray("a?b") << false;
-    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << QByteArray("?x") << false;
-    QTest::newRow("lone trailing lead") << QStringLiteral("ab") + bad << QByteArray("ab\x82") << false;
-    QTest::newRow("lead before control") << bad + QStringLiteral("\nx") << QByteArray("\x81\nx") << false;
-    QTest::newRow("unassigned pair") << QStringLiteral("a") + bad + u'z' << QByteArray("a\x85\x40z") << false;
-    QTest::newRow("0x80, 0xA0, 0xFD") << bad + bad + bad << QByteArray("\x80\xA0\xFD") << false;
-}
+    void codePage()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, both);
+        if (both || !text.contains(QChar(0xFFFD)))
+            QCOMPARE(Cp932::encode(text), bytes);
+        if (both || text.contains(QChar(0xFFFD)))
+            QCOMPARE(Cp932::decode(bytes), text);
+    }
 
-void tst_Wire::codePage()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, both);
-    if (both || !text.contains(QChar(0xFFFD)))
-        QCOMPARE(Cp932::encode(text), bytes);
-    if (both || text.contains(QChar(0xFFFD)))
-        QCOMPARE(Cp932::decode(bytes), text);
-}
-
-void tst_Wire::streamSplitEverywhere()
-{
-    const QString text = QStringLiteral("AB/*/ゲスト> 檗①ⅰｱ～\r\nend");
-    const QByteArray bytes = Cp932::encode(text);
-    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
-        for (qsizetype cut2 = cut; cut2 <= bytes.size(); ++cut2) {
-            Cp932Decoder decoder;
-            QString out = decoder.decode(bytes.first(cut));
-            out += decoder.decode(bytes.sliced(cut, cut2 - cut));
-            out += decoder.decode(bytes.sliced(cut2));
-            QCOMPARE(out, text);
+    void streamSplitEverywhere()
+    {
+        const QString text = QStringLiteral("AB/*/ゲスト> 檗①ⅰｱ～\r\nend");
+        const QByteArray bytes = Cp932::encode(text);
+        for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+            for (qsizetype cut2 = cut; cut2 <= bytes.size(); ++cut2) {
+                Cp932Decoder decoder;
+                QString out = decoder.decode(bytes.first(cut));
+                out += decoder.decode(bytes.sliced(cut, cut2 - cut));
+                out += decoder.decode(bytes.sliced(cut2));
+                QCOMPARE(out, text);
+            }
         }
     }
-}
 
-void tst_Wire::streamHeldLead()
-{
-    Cp932Decoder decoder;
-    QCOMPARE(decoder.decode("x\x83"), QStringLiteral("x"));
-    // The held lead does not pair with a newline: it alone is bad.
-    QCOMPARE(decoder.decode("\ny\x83"), QString(QChar(0xFFFD)) + QStringLiteral("\ny"));
-    QCOMPARE(decoder.decode("\x51!\x96"), QStringLiteral("ゲ!"));
-    QCOMPARE(decoder.flush(), QString(QChar(0xFFFD)));
-    QVERIFY(!decoder.hasPending());
-}
+    void streamHeldLead()
+    {
+        Cp932Decoder decoder;
+        QCOMPARE(decoder.decode("x\x83"), QStringLiteral("x"));
+        // The held lead does not pair with a newline: it alone is bad.
+        QCOMPARE(decoder.decode("\ny\x83"), QString(QChar(0xFFFD)) + QStringLiteral("\ny"));
+        QCOMPARE(decoder.decode("\x51!\x96"), QStringLiteral("ゲ!"));
+        QCOMPARE(decoder.flush(), QString(QChar(0xFFFD)));
+        QVERIFY(!decoder.hasPending());
+    }
 
-void tst_Wire::compose()
-{
-    QCOMPARE(composeRequest(JoinVerb, u"  名 前/*/~ ", u"127.0.0.12", u"10"),
-             QStringLiteral("CanEnter?  名 前/*/~ /*/~127.0.0.12/**/10"));
-    QCOMPARE(composeRequest(RefreshVerb, {}, u"127.0.0.12", u"abc 99"),
-             QStringLiteral("/Reflesh//*/~127.0.0.12/**/abc 99"));
-}
+    void compose()
+    {
+        QCOMPARE(composeRequest(JoinVerb, u"  名 前/*/~ ", u"127.0.0.12", u"10"),
+                 QStringLiteral("CanEnter?  名 前/*/~ /*/~127.0.0.12/**/10"));
+        QCOMPARE(composeRequest(RefreshVerb, {}, u"127.0.0.12", u"abc 99"),
+                 QStringLiteral("/Reflesh//*/~127.0.0.12/**/abc 99"));
+    }
 
-void tst_Wire::divide_data()
-{
-    QTest::addColumn<QString>("reply");
-    QTest::addColumn<QString>("left");
-    QTest::addColumn<QString>("right");
-    QTest::newRow("at the first separator") << QStringLiteral("AB/*/CD/*/EF") << QStringLiteral("AB")
-                                            << QStringLiteral("CD/*/EF");
-    QTest::newRow("begins with separator") << QStringLiteral("/*/rest") << QString() << QStringLiteral("rest");
-    QTest::newRow("address separator counts") << QStringLiteral("a/*/~b") << QStringLiteral("a")
-                                              << QStringLiteral("~b");
-    QTest::newRow("none: all to the conversation") << QStringLiteral("half /*") << QString()
-                                                   << QStringLiteral("half /*");
-}
+    void divide_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QString>("right");
+        QTest::newRow("at the first separator") << QStringLiteral("AB/*/CD/*/EF") << QStringLiteral("AB")
+                                                << QStringLiteral("CD/*/EF");
+        QTest::newRow("begins with separator") << QStringLiteral("/*/rest") << QString() << QStringLiteral("rest");
+        QTest::newRow("address separator counts") << QStringLiteral("a/*/~b") << QStringLiteral("a")
+                                                  << QStringLiteral("~b");
+        QTest::newRow("none: all to the conversation") << QStringLiteral("half /*") << QString()
+                                                       << QStringLiteral("half /*");
+    }
 
-void tst_Wire::divide()
-{
-    QFETCH(QString, reply);
-    QFETCH(QString, left);
-    QFETCH(QString, right);
-    const ReplyParts parts = divideReply(reply);
-    QCOMPARE(parts.left, left);
-    QCOMPARE(parts.right, right);
-    QCOMPARE(parts.divided, reply.contains(ReplySeparator));
-}
+    void divide()
+    {
+        QFETCH(QString, reply);
+        QFETCH(QString, left);
+        QFETCH(QString, right);
+        const ReplyParts parts = divideReply(reply);
+        QCOMPARE(parts.left, left);
+        QCOMPARE(parts.right, right);
+        QCOMPARE(parts.divided, reply.contains(ReplySeparator));
+    }
 
-void tst_Wire::lineCount_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<int>("lines");
-    QTest::newRow("leading zeros") << QByteArray("007") << 7;
-    QTest::newRow("zero") << QByteArray("0") << 0;
-    QTest::newRow("the most") << QByteArray("1000") << 1000;
-    QTest::newRow("more than the most") << QByteArray("1001") << 1000;
-    QTest::newRow("huge") << QByteArray("99999999999999999999999") << 1000;
-    QTest::newRow("empty") << QByteArray() << 10;
-    QTest::newRow("sign") << QByteArray("-5") << 10;
-    QTest::newRow("space") << QByteArray("20 ") << 10;
-    QTest::newRow("wide digits") << Cp932::encode(u"２０") << 10;
-}
+    void lineCount_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("leading zeros") << QByteArray("007") << 7;
+        QTest::newRow("zero") << QByteArray("0") << 0;
+        QTest::newRow("the most") << QByteArray("1000") << 1000;
+        QTest::newRow("more than the most") << QByteArray("1001") << 1000;
+        QTest::newRow("huge") << QByteArray("99999999999999999999999") << 1000;
+        QTest::newRow("empty") << QByteArray() << 10;
+        QTest::newRow("sign") << QByteArray("-5") << 10;
+        QTest::newRow("space") << QByteArray("20 ") << 10;
+        QTest::newRow("wide digits") << Cp932::encode(u"２０") << 10;
+    }
 
-void tst_Wire::lineCount()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(int, lines);
-    QCOMPARE(lineCountFrom(text), lines);
-}
+    void lineCount()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, lines);
+        QCOMPARE(lineCountFrom(text), lines);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Wire)
 #include "tst_wire.moc"
