@@ -67,11 +67,29 @@ void ClientSocket::write(const QByteArray &bytes)
 {
     if (!isOpen() || bytes.isEmpty())
         return;
-    m_queue.push_back(bytes);
-    m_unsent += bytes.size();
     // Behind unsent bytes it waits for room, which the poller reports.
-    if (m_queue.size() == 1)
-        flush();
+    qsizetype sent = 0;
+    if (m_queue.isEmpty()) {
+        // Straight from the caller's bytes: most replies fit the kernel's
+        // buffer, and a push to every member need not touch the queue.
+        for (;;) {
+            const ssize_t n = ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+            if (n >= 0) {
+                sent = n;
+                break;
+            }
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                m_broken = true;
+            break;
+        }
+        if (m_broken || sent == bytes.size())
+            return;
+        m_sentOfFirst = sent;
+    }
+    m_queue.push_back(bytes);
+    m_unsent += bytes.size() - sent;
 }
 
 void ClientSocket::flush()

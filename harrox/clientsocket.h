@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QList>
 
+#include <algorithm>
 #include <functional>
 
 // A connected, non-blocking TCP socket of one client, served through the
