@@ -69,7 +69,9 @@ void ClientSocket::write(const QByteArray &bytes)
         return;
     // Behind unsent bytes it waits for room, which the poller reports.
     qsizetype sent = 0;
-    if (m_queue.isEmpty()) {
+    if (m_queue.isEmpty() && m_poller.batching() && bytes.size() <= BatchedBytesMax) {
+        m_poller.sendLater(m_key, m_fd, bytes);
+    } else if (m_queue.isEmpty()) {
         // Straight from the caller's bytes: most replies fit the kernel's
         // buffer, and a push to every member need not touch the queue.
         for (;;) {
@@ -115,18 +117,39 @@ void ClientSocket::flush()
             }
             return;
         }
-        m_unsent -= sent;
-        while (sent > 0) {
-            const qsizetype left = m_queue.front().size() - m_sentOfFirst;
-            if (sent < left) {
-                m_sentOfFirst += sent;
-                break;
-            }
-            sent -= left;
-            m_queue.removeFirst();
-            m_sentOfFirst = 0;
-        }
+        taken(sent);
     }
+}
+
+void ClientSocket::taken(qsizetype sent)
+{
+    m_unsent -= sent;
+    while (sent > 0) {
+        const qsizetype left = m_queue.front().size() - m_sentOfFirst;
+        if (sent < left) {
+            m_sentOfFirst += sent;
+            break;
+        }
+        sent -= left;
+        m_queue.removeFirst();
+        m_sentOfFirst = 0;
+    }
+}
+
+void ClientSocket::batchSent(qsizetype result)
+{
+    if (result == -EAGAIN || result == -EWOULDBLOCK)
+        return; // the poller reports room
+    if (result < 0) {
+        m_broken = true;
+        m_queue.clear();
+        m_unsent = 0;
+        m_notify();
+        return;
+    }
+    taken(result);
+    // The rest, and whatever was queued behind it meanwhile.
+    flush();
 }
 
 void ClientSocket::socketEvent(std::uint32_t events)

@@ -51,11 +51,17 @@ public:
     void abort();
 
     static constexpr qsizetype ReadBufferBytes = 64 * 1024;
+    // Larger replies go at once, so that the part the kernel takes never
+    // counts as unsent.
+    static constexpr qsizetype BatchedBytesMax = 64 * 1024;
 
 private:
     void socketEvent(std::uint32_t events) override;
+    void batchSent(qsizetype result) override;
     qsizetype readSome(char *buffer, qsizetype maxBytes);
     void flush();
+    // Drops what the kernel took from the front of the queue.
+    void taken(qsizetype sent);
 
     int m_fd;
     SocketPoller &m_poller;

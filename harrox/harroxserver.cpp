@@ -40,6 +40,10 @@ HarroxServer::HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWr
                   return connection ? connection->writeReply(lines) : 0;
               })
 {
+    m_pacer.setRoundScope([this](const std::function<void()> &deliveries) {
+        SocketPoller::Batch batch(m_poller);
+        deliveries();
+    });
     connect(&m_writer, &StoreWriter::stored, this, &HarroxServer::onStored);
 }
 

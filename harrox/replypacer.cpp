@@ -88,11 +88,17 @@ void ReplyPacer::tick(qint64 now)
         else
             next = std::min(next, at);
     }
-    // A write can end a connection, and with it remove its client.
-    for (quint64 id : std::as_const(due)) {
-        if (m_clients.contains(id))
-            deliver(id, now);
-    }
+    const auto deliveries = [&] {
+        // A write can end a connection, and with it remove its client.
+        for (quint64 id : std::as_const(due)) {
+            if (m_clients.contains(id))
+                deliver(id, now);
+        }
+    };
+    if (m_roundScope)
+        m_roundScope(deliveries);
+    else
+        deliveries();
     if (next != std::numeric_limits<qint64>::max())
         wakeAt(next, now);
 }

@@ -41,8 +41,12 @@ public:
     // Monotonic milliseconds.
     using Clock = std::function<qint64()>;
 
+    // Runs the deliveries of one round, so that their sends can leave together.
+    using RoundScope = std::function<void(const std::function<void()> &deliveries)>;
+
     explicit ReplyPacer(const Settings &settings, Writer writer, Clock clock = {},
                         QObject *parent = nullptr);
+    void setRoundScope(RoundScope scope) { m_roundScope = std::move(scope); }
 
     // The client asked; joined: it is a member now, so it gets pushes.
     void request(quint64 client, int lines, bool joined);
@@ -76,6 +80,7 @@ private:
     Settings m_settings;
     Writer m_writer;
     Clock m_clock;
+    RoundScope m_roundScope;
     QTimer m_timer;
     qint64 m_wakeAt = Never;
     QHash<quint64, Client> m_clients;
