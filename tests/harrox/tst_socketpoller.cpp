@@ -1,0 +1,124 @@
+#include "clientsocket.h"
+#include "socketpoller.h"
+
+#include <QTest>
+
+#include <array>
+#include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// Sends batched through the poller, through io_uring and through plain
+// send() alike: nothing leaves before the batch closes, a reader with little
+// room gets the rest as it reads, in order, and a peer that has gone ends
+// its socket at once.
+class tst_SocketPoller : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void batchedSends_data();
+    void batchedSends();
+};
+
+namespace {
+// Whatever has arrived at fd, appended to into.
+qsizetype drain(int fd, QByteArray &into)
+{
+    char buffer[16384];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+        into.append(buffer, n);
+    return into.size();
+}
+} // namespace
+
+void tst_SocketPoller::batchedSends_data()
+{
+    QTest::addColumn<bool>("ring");
+    QTest::newRow("io_uring") << true;
+    QTest::newRow("send") << false;
+}
+
+void tst_SocketPoller::batchedSends()
+{
+    QFETCH(bool, ring);
+    SocketPoller poller(nullptr, ring);
+    if (ring && !poller.usesRing())
+        QSKIP("the kernel or a system call filter refuses io_uring here");
+    enum { Reads, Slow, Full, Gone, Peers };
+    std::array<int, Peers> far{};
+    std::array<int, Peers> notified{};
+    std::array<std::unique_ptr<ClientSocket>, Peers> sockets;
+    // Over TCP, which tells of room to write only after it ran out; the one
+    // that has gone is a local socket, which refuses at once.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(listener, Peers) == 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size);
+    for (int i = 0; i < Peers; ++i) {
+        int ours = -1;
+        const int small = 4096;
+        if (i == Gone) {
+            int pair[2];
+            QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+            ours = pair[0];
+            far[i] = pair[1];
+        } else {
+            far[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (i != Reads)
+                ::setsockopt(far[i], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            QCOMPARE(::connect(far[i], reinterpret_cast<sockaddr *>(&address), size), 0);
+            ours = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        }
+        if (i != Reads)
+            ::setsockopt(ours, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        sockets[i] = std::make_unique<ClientSocket>(ours, poller, [&notified, i] { ++notified[i]; });
+    }
+    ::close(listener);
+    // Each is told once that it may write; from here only a full one is.
+    QCoreApplication::processEvents();
+    notified.fill(0);
+    ::close(far[Gone]);
+    // Full has no room left when the batch goes: it must wait, not fail.
+    std::array<QByteArray, Peers> expected;
+    const QByteArray prefill(1000, 'p');
+    while (::send(sockets[Full]->descriptor(), prefill.constData(), prefill.size(), MSG_DONTWAIT) == prefill.size())
+        expected[Full] += prefill;
+    QVERIFY(errno == EAGAIN); // a part that went makes the comparison below fail
+    const QByteArray second("and then this");
+    {
+        SocketPoller::Batch batch(poller);
+        for (int i = 0; i < Peers; ++i) {
+            // A short first one that goes whole has the second behind it.
+            const QByteArray first(i == Reads ? 1000 : 60000, 'a');
+            sockets[i]->write(first);
+            sockets[i]->write(second);
+            expected[i] += first + second;
+        }
+        int waiting = -1;
+        QCOMPARE(::ioctl(far[Reads], FIONREAD, &waiting), 0);
+        QCOMPARE(waiting, 0);
+    }
+    QVERIFY(!sockets[Gone]->isOpen());
+    QVERIFY(notified[Gone] > 0);
+    QVERIFY(sockets[Slow]->bytesToWrite() > 0);
+    for (int i : {Reads, Slow, Full}) {
+        QVERIFY(sockets[i]->isOpen());
+        QByteArray got;
+        QTRY_COMPARE(drain(far[i], got), expected[i].size());
+        QVERIFY(got == expected[i]);
+        QCOMPARE(sockets[i]->bytesToWrite(), 0);
+        ::close(far[i]);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_SocketPoller)
+#include "tst_socketpoller.moc"
