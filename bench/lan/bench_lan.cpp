@@ -55,7 +55,7 @@ constexpr int LiveClients = 50;
 constexpr int LiveSamples = 15;
 constexpr int LivePostEveryMs = 700;
 constexpr int CpuClients = 200;
-constexpr int CpuSeconds = 12;
+constexpr int CpuSeconds = 30;
 constexpr int PollEveryMs = 11000; // "10秒で更新" sends every 11 s
 const QString Fill = QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
 
