@@ -8,9 +8,11 @@
 //  3. a post to another client's screen with 50 joined clients;
 //  4. harrox's CPU with live delivery, 200 joined clients and one post a
 //     second, against --no-live with the same load (and with polling);
-//     with --old PATH, the same for another harrox build in the same run.
+//     with --old PATH, the same for another harrox build in the same run;
+//     --cpu: this figure alone.
 // Needs root; harrox runs in the server namespace, and this process moves
-// into the client namespace before it makes any socket. About two minutes.
+// into the client namespace before it makes any socket. About three minutes,
+// two more with --old.
 #include "app/module1.h"
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
