@@ -283,7 +283,11 @@ int main(int argc, char *argv[])
     harrox.start(parser.value(harroxOption),
                  {QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
                   QStringLiteral("0"), QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
-                  QStringLiteral("--max-clients"), QString::number(clients + 10)});
+                  QStringLiteral("--max-clients"), QString::number(clients + 10),
+                  // The request path, as the echo server has it: no gap between
+                  // replies to one client (which would pace a request every
+                  // 100 ms to one reply every 300), no pushes.
+                  QStringLiteral("--reply-gap=0"), QStringLiteral("--no-live")});
     static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
     if (!waitUntil([&] { return listening.match(log).hasMatch(); })) {
         std::fprintf(stderr, "harrox did not start:\n%s\n", qPrintable(log));
