@@ -1,9 +1,6 @@
+#include "chatclient.h"
+
 #include "chatroom.h"
-
-#include "wire/chatprotocol.h"
-#include "wire/cp932.h"
-
-#include <QTest>
 
 namespace {
 
@@ -13,11 +10,6 @@ Request request(Request::Verb verb, const QString &payload = {}, const QByteArra
 }
 
 const QDateTime At = QDateTime(QDate(2024, 4, 1), QTime(9, 5), Qt::LocalTime).toUTC();
-
-ChatProtocol::ReplyParts divide(const QByteArray &reply)
-{
-    return ChatProtocol::divideReply(Cp932::decode(reply));
-}
 
 // Joins or posts as the server does: a message shows once it is stored.
 // Handles the request as the server does, storing a post; returns the reply.

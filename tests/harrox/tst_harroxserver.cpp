@@ -1,9 +1,7 @@
-#include "chatclient.h"
+#include "harroxprocess.h"
 
 #include "sqliteconversationstore.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -17,47 +15,14 @@ namespace {
 constexpr int NobodyId = 65534;
 constexpr int SqlitePage = 4096;
 
-struct Server
+// As root, harrox runs as nobody, for whom root's files are read-only.
+void runAsNobody(QProcess &process)
 {
-    explicit Server(QString path) : database(std::move(path))
-    {
-        QObject::connect(&process, &QProcess::readyReadStandardError, [this] { log += QString::fromUtf8(process.readAllStandardError()); });
-    }
-    ~Server() { process.kill(), process.waitForFinished(); }
-    // As root, runs harrox as nobody, for whom root's files are read-only.
-    void runAsNobody()
-    {
-        process.setChildProcessModifier([] {
-            if (::getuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0))
-                ::_exit(NobodyId);
-        });
-    }
-    // True once it listens.
-    bool start()
-    {
-        log.clear();
-        process.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"), QStringLiteral("--db"), database});
-        static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
-        QRegularExpressionMatch match;
-        (void)QTest::qWaitFor([&] { return (match = listening.match(log)).hasMatch() || process.state() == QProcess::NotRunning; }, WaitMs);
-        if (!match.hasMatch() && process.waitForFinished(WaitMs))
-            log += QString::fromUtf8(process.readAllStandardError());
-        port = quint16(match.captured(1).toUInt());
-        return match.hasMatch();
-    }
-    // The conversation as a new client sees it.
-    QStringList shownLines()
-    {
-        ChatClient bob;
-        const QString right = bob.connectTo(port) ? divide(bob.exchange(refresh())).right : QString();
-        return right.isEmpty() ? QStringList() : right.split(QStringLiteral("\r\n"));
-    }
-
-    QString database;
-    QProcess process;
-    QString log;
-    quint16 port = 0;
-};
+    process.setChildProcessModifier([] {
+        if (::getuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0))
+            ::_exit(NobodyId);
+    });
+}
 
 int runHarrox(const QStringList &arguments)
 {
@@ -94,8 +59,9 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage_data()
 void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
 {
     QFETCH(int, signalNumber);
-    Server server(m_dir.filePath(QString::number(signalNumber)));
-    QVERIFY(server.start());
+    const QStringList database{QStringLiteral("--db"), m_dir.filePath(QString::number(signalNumber))};
+    HarroxProcess server;
+    QVERIFY(server.start(database));
     ChatClient ann;
     QVERIFY(ann.connectTo(server.port));
     ann.exchange(join(QStringLiteral("ann")));
@@ -106,9 +72,9 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     const bool clean = server.process.exitStatus() == QProcess::NormalExit && server.process.exitCode() == 0;
     QCOMPARE(clean && server.log.endsWith(QStringLiteral("stopped\n")), signalNumber != SIGKILL);
 
-    QVERIFY(server.start());
+    QVERIFY(server.start(database));
     QVERIFY(server.log.contains(QStringLiteral("(3 lines loaded)")));
-    QVERIFY(server.shownLines().last().endsWith(QStringLiteral("ann> kept 2")));
+    QVERIFY(server.lines().last().endsWith(QStringLiteral("ann> kept 2")));
 }
 
 void TestHarroxServer::refusedAtStart_data()
@@ -133,19 +99,19 @@ void TestHarroxServer::refusedAtStart()
     const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
     const QFile::Permissions enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
     QVERIFY(QFile::setPermissions(dir.path(), readable | enter | (root ? QFile::WriteOwner : QFile::Permissions())));
-    Server server(path);
+    HarroxProcess server;
     if (fault == QStringLiteral("page")) {
         QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2 / SqlitePage * SqlitePage));
         file.write(QByteArray(SqlitePage, '\xAB'));
         file.close();
     } else {
-        server.runAsNobody();
+        runAsNobody(server.process);
         if (fault == QStringLiteral("file"))
             QVERIFY(file.setPermissions(readable));
         else if (root)
             QCOMPARE(::chown(qPrintable(path), NobodyId, NobodyId), 0);
     }
-    QVERIFY(!server.start());
+    QVERIFY(!server.start({QStringLiteral("--db"), path}));
     QCOMPARE(server.process.exitCode(), 1);
     QVERIFY2(server.log.contains(message), qPrintable(server.log));
     QCOMPARE(server.log.count(u'\n'), 1);
@@ -155,8 +121,8 @@ void TestHarroxServer::backupIsRestored()
 {
     const QString database = m_dir.filePath(QStringLiteral("live.db"));
     const QString copy = m_dir.filePath(QStringLiteral("backup.db"));
-    Server server(database);
-    QVERIFY(server.start());
+    HarroxProcess server;
+    QVERIFY(server.start({QStringLiteral("--db"), database}));
     ChatClient ann;
     QVERIFY(ann.connectTo(server.port));
     ann.exchange(join(QStringLiteral("ann")));
@@ -167,9 +133,9 @@ void TestHarroxServer::backupIsRestored()
     QCOMPARE(runHarrox({QStringLiteral("--db"), database, QStringLiteral("--backup"), copy}), 1);
     QCOMPARE(runHarrox({QStringLiteral("--port"), QStringLiteral("http")}), 2);
 
-    Server restored(copy);
-    QVERIFY(restored.start());
-    QVERIFY(restored.shownLines().last().endsWith(QStringLiteral("ann> in the backup")));
+    HarroxProcess restored;
+    QVERIFY(restored.start({QStringLiteral("--db"), copy}));
+    QVERIFY(restored.lines().last().endsWith(QStringLiteral("ann> in the backup")));
 }
 
 QTEST_GUILESS_MAIN(TestHarroxServer)
