@@ -2,7 +2,6 @@
 
 #include "chatroom.h"
 #include "clientconnection.h"
-#include "clientsocket.h"
 #include "harroxserver.h"
 #include "storewriter.h"
 
@@ -10,7 +9,6 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <unistd.h>
 
 // Connections, the room and the store writer in this process, on loopback,
 // with a store that fails when told to.
@@ -83,7 +81,6 @@ private slots:
     void badClientIsDropped_data();
     void badClientIsDropped();
     void silentFloodMakesRoomForMembers();
-    void slowReaderGetsRepliesWhole();
 };
 
 void TestClientConnection::joinPostRefreshLeave()
@@ -196,48 +193,6 @@ void TestClientConnection::silentFloodMakesRoomForMembers()
     QVERIFY(newcomer.connectTo(room.server.port()));
     QCOMPARE(divide(newcomer.exchange(join(QStringLiteral("new")))).left, QStringLiteral("member\r\nnew"));
     QCOMPARE(divide(member.exchange(refresh())).left, QStringLiteral("member\r\nnew"));
-}
-
-void TestClientConnection::slowReaderGetsRepliesWhole()
-{
-    // Small buffers at both ends: the first reply goes out partly, the rest
-    // wait behind it, and each goes in several sends as the reader drains.
-    const int window = 4096;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0 && ::listen(listener, 1) == 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    const int reader = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::setsockopt(reader, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    QCOMPARE(::connect(reader, reinterpret_cast<sockaddr *>(&address), length), 0);
-    const int accepted = ::accept(listener, nullptr, nullptr);
-    ::close(listener);
-    ::setsockopt(accepted, SOL_SOCKET, SO_SNDBUF, &window, sizeof window);
-    SocketPoller poller;
-    ClientSocket socket(accepted, poller, [] {});
-
-    // Numbered lines: a byte sent twice or skipped shows.
-    QByteArray expected;
-    for (int reply = 0; reply < 3; ++reply) {
-        QByteArray bytes;
-        for (int line = 0; bytes.size() < 100 * 1024; ++line)
-            bytes += QByteArray::number(reply) + ':' + QByteArray::number(line) + '\n';
-        socket.write(bytes);
-        expected += bytes;
-    }
-    QVERIFY(socket.bytesToWrite() > 2 * 100 * 1024);
-    QByteArray received;
-    for (QDeadlineTimer deadline(WaitMs); received.size() < expected.size() && !deadline.hasExpired();) {
-        QCoreApplication::processEvents();
-        char buffer[16 * 1024];
-        const ssize_t n = ::recv(reader, buffer, sizeof buffer, MSG_DONTWAIT);
-        received.append(buffer, std::max<ssize_t>(n, 0));
-    }
-    ::close(reader);
-    QCOMPARE(received, expected);
 }
 
 QTEST_GUILESS_MAIN(TestClientConnection)
