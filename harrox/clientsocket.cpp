@@ -110,15 +110,20 @@ void ClientSocket::flush()
         if (sent < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                m_broken = true;
-                m_queue.clear();
-                m_unsent = 0;
-            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                sendFailed();
             return;
         }
         taken(sent);
     }
+}
+
+void ClientSocket::sendFailed()
+{
+    // Nothing more goes to a peer that is gone; what it sent can still be read.
+    m_broken = true;
+    m_queue.clear();
+    m_unsent = 0;
 }
 
 void ClientSocket::taken(qsizetype sent)
@@ -141,9 +146,7 @@ void ClientSocket::batchSent(qsizetype result)
     if (result == -EAGAIN || result == -EWOULDBLOCK)
         return; // the poller reports room
     if (result < 0) {
-        m_broken = true;
-        m_queue.clear();
-        m_unsent = 0;
+        sendFailed();
         m_notify();
         return;
     }

@@ -62,6 +62,7 @@ private:
     void flush();
     // Drops what the kernel took from the front of the queue.
     void taken(qsizetype sent);
+    void sendFailed();
 
     int m_fd;
     SocketPoller &m_poller;
