@@ -41,6 +41,7 @@ public:
         send(bytes);
         return QTest::qWaitFor([this] { return m_received.contains("/*/"); }, WaitMs) ? m_received : QByteArray();
     }
+    QByteArray received() const { return m_received; }
     // Leaves what arrives in the kernel: the server's writes pile up.
     void stopReading() { socket.setReadBufferSize(1), socket.disconnect(); }
 

@@ -34,19 +34,20 @@ public:
     QList<StoredMessage> rows;
 };
 
-ServerOptions parsed(const QStringList &arguments)
+ServerOptions parsed(const QStringList &arguments, bool live)
 {
-    // One reply per request, as these tests count them; pacing has its own test.
+    // One reply per request, as most tests count them; pacing has its own test.
     ServerOptions options;
     options.parse(QStringList{QStringLiteral("harrox"), QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
-                              QStringLiteral("--no-live"), QStringLiteral("--reply-gap=0")} + arguments);
+                              QStringLiteral("--reply-gap=0")}
+                  + (live ? QStringList() : QStringList{QStringLiteral("--no-live")}) + arguments);
     return options;
 }
 
 // history: long lines the conversation starts with.
 struct Room
 {
-    explicit Room(const QStringList &arguments = {}, int history = 0) : options(parsed(arguments))
+    explicit Room(const QStringList &arguments = {}, int history = 0, bool live = false) : options(parsed(arguments, live))
     {
         for (int i = 0; i < history; ++i)
             conversation.add({QDateTime::currentDateTimeUtc(), QStringLiteral("old"), QString(100, u'h'), {}});
@@ -81,6 +82,7 @@ private slots:
     void badClientIsDropped_data();
     void badClientIsDropped();
     void silentFloodMakesRoomForMembers();
+    void postIsPushedToTheOthers();
 };
 
 void TestClientConnection::joinPostRefreshLeave()
@@ -193,6 +195,17 @@ void TestClientConnection::silentFloodMakesRoomForMembers()
     QVERIFY(newcomer.connectTo(room.server.port()));
     QCOMPARE(divide(newcomer.exchange(join(QStringLiteral("new")))).left, QStringLiteral("member\r\nnew"));
     QCOMPARE(divide(member.exchange(refresh())).left, QStringLiteral("member\r\nnew"));
+}
+
+void TestClientConnection::postIsPushedToTheOthers()
+{
+    Room room({}, 0, true);
+    ChatClient ann, bob;
+    QVERIFY(ann.connectTo(room.server.port()) && bob.connectTo(room.server.port()));
+    bob.exchange(join(QStringLiteral("bob")));
+    ann.exchange(join(QStringLiteral("ann")));
+    ann.send(post(QStringLiteral("to all")));
+    QTRY_VERIFY(bob.received().endsWith("ann> to all"));
 }
 
 QTEST_GUILESS_MAIN(TestClientConnection)
