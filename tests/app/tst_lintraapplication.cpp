@@ -1,5 +1,6 @@
 #include "app/identity.h"
 #include "app/lintraapplication.h"
+#include "platform/desktopshellopen.h"
 
 #include "support/fakes.h"
 
@@ -39,7 +40,6 @@ private slots:
         const QString version = QCoreApplication::applicationVersion();
         QCOMPARE(QVersionNumber::fromString(version), QVersionNumber(Version::Major, Version::Minor, Version::Revision));
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d\\.\\d{4}$")).match(version).hasMatch(), qPrintable(version));
-        QCOMPARE(Identity::description(), QStringLiteral("HarroxとLintraのセットで動作する文字通信ソフト"));
         // No display name of its own, which the window system would add to
         // every title: the name shown follows the application name.
         QCoreApplication::setApplicationName(QStringLiteral("other"));
@@ -60,6 +60,19 @@ private slots:
         bool ran = false;
         QMetaObject::invokeMethod(&target, [&] { ran = true; }, Qt::QueuedConnection);
         QTRY_VERIFY(ran);
+    }
+
+    void failedHelpOpenSaysWhatToInstall()
+    {
+        RecordingMessageBox box;
+        const QString path = QStringLiteral("/opt/ドゥヴェッタ.chm");
+        // The viewer starts once, then no more.
+        DesktopShellOpen shell(box, [&, n = 0](const QUrl &u) mutable { return u.toLocalFile() == path && !n++; });
+        shell.open(path);
+        QVERIFY(box.shown.isEmpty());
+        shell.open(path);
+        QCOMPARE(box.shown.value(0).title, QStringLiteral("Lintra"));
+        QVERIFY(box.shown.value(0).text.contains(QStringLiteral("xchm と xdg-utils")));
     }
 
 private:

@@ -51,6 +51,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_folder = m_dir->filePath(QStringLiteral("list"));
         m_box = RecordingMessageBox();
+        m_shell.opened.clear();
         m_module.DisplayFontSize = 9;
         m_editor = std::make_unique<Form2>(m_module, m_box, m_shell, m_folder + QStringLiteral("/PCIP.dat"));
         getrlimit(RLIMIT_FSIZE, &m_limit);
@@ -87,6 +88,7 @@ private slots:
         QTest::newRow("key up, delete") << abc << "click 3, up, delete" << records("ac") << "";
         QTest::newRow("key down, delete keeps foreign bytes") << records("fab") << "click 1, down, delete" << records("fb") << "";
         QTest::newRow("cancel") << abc << "click 2, cancel" << abc << "";
+        QTest::newRow("help") << abc << "help" << abc << "";
         QTest::newRow("nothing chosen") << abc << "modify, delete" << abc << "";
         QTest::newRow("twice") << abc << "click 2, delete, delete, modify" << records("ac") << "";
         QTest::newRow("rejected, still modify mode") << abc << "click 2, reject, modify" << records("aXc") << "";
@@ -142,6 +144,8 @@ private slots:
                 QTest::keyClick(w->ListView1, step == u"up" ? Qt::Key_Up : step == u"end" ? Qt::Key_End : Qt::Key_Down);
             else if (step == u"limit")
                 QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+            else if (step == u"help")
+                w->h11->trigger();
             else if (step == u"reopen")
                 w->f11->trigger(), w = openEditor();
             else if (step == u"reject")
@@ -166,6 +170,7 @@ private slots:
                 QVERIFY(w->Text1->text().isEmpty() && !w->Command1->isEnabled() && m_editor->SelectedRow == 2);
         }
         QCOMPARE(fileBytes(m_folder + QStringLiteral("/PCIP.dat")), after);
+        QCOMPARE(m_shell.opened, steps == u"help" ? QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/ドゥヴェッタ.chm")} : QStringList());
         QCOMPARE(QDir(m_folder).entryList(QDir::Files), gone ? QStringList() : QStringList{"PCIP.dat"});
         QCOMPARE(m_box.texts().filter(WriteFailed), failure.isEmpty() ? QStringList() : QStringList{WriteFailed + failure});
         if (!failure.isEmpty()) // the boxes keep the entry to try again
