@@ -63,20 +63,6 @@ private slots:
         QCOMPARE(fileBytes(file), records("a")
                      + (refused ? QByteArray() : destination(VBTrue, name, address.toLower()).toBytes()));
     }
-
-    void helpSaysItAppends()
-    {
-        QProcess pcipwrite;
-        pcipwrite.start(QStringLiteral(PCIPWRITE), {QStringLiteral("--help")});
-        QVERIFY(pcipwrite.waitForFinished());
-        QVERIFY(pcipwrite.readAllStandardOutput().contains("Appends one destination to the end"));
-    }
-
-    void numericUnderAnotherLocale()
-    {
-        const QLocale german(QLocale::German);
-        QVERIFY(EntryCheck::isNumeric(u"1,5", german) && !EntryCheck::isNumeric(u"1.5", german));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_EntryCheck)

@@ -1,10 +1,9 @@
-// The input-mode seam against fake frameworks on a private session bus,
+// The input-mode seam against a fake fcitx5 on a private session bus,
 // with the focus moved through the real windows.
 #include "app/module1.h"
 #include "destinations/form2window.h"
 #include "mainwin/form1.h"
 #include "platform/fcitx5inputmode.h"
-#include "platform/ibusinputmode.h"
 #include "support/fakes.h"
 
 #include <QtDBus>
@@ -38,7 +37,7 @@ class tst_InputMode : public QObject
 
     Child m_daemon;
     QString m_address;
-    FakeFramework m_fcitx5, m_ibus;
+    FakeFramework m_fcitx5;
     std::unique_ptr<Fcitx5InputMode> m_seam;
     Module1 m_module;
     RecordingMessageBox m_box;
@@ -87,17 +86,6 @@ private slots:
         editor.Text4->setFocus();
         editor.Text1->setFocus();
         QTRY_COMPARE(m_fcitx5.calls, QStringList({u"Activate"_s, u"Activate"_s, u"Activate"_s, u"Deactivate"_s, u"Activate"_s}));
-    }
-
-    void ibusSwitchesEngines()
-    {
-        QVERIFY(bus(u"fake"_s).registerVirtualObject(u"/org/freedesktop/IBus"_s, &m_ibus)
-                && bus(u"fake"_s).registerService(u"org.freedesktop.IBus"_s));
-        qputenv("IBUS_ADDRESS", m_address.toUtf8());
-        IBusInputMode seam(QDBusConnection::connectToBus(IBusInputMode::address(), u"ibus"_s));
-        seam.request(InputMode::Mode::Hiragana);
-        seam.request(InputMode::Mode::Off);
-        QTRY_COMPARE(m_ibus.calls, QStringList({u"mozc-jp"_s, u"xkb:jp::jpn"_s}));
     }
 };
 

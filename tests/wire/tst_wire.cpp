@@ -1,5 +1,6 @@
-// What crosses the wire: code page 932 both ways and in pieces, the request
-// texts, the division of a reply, and the line count a server reads.
+// What crosses the wire: code page 932 both ways, and the line count a
+// server reads. The request texts, the division of a reply and decoding in
+// pieces are checked where the programs send and read them.
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
 
@@ -49,65 +50,6 @@ private slots:
             QCOMPARE(Cp932::encode(text), bytes);
         if (both || text.contains(QChar(0xFFFD)))
             QCOMPARE(Cp932::decode(bytes), text);
-    }
-
-    void streamSplitEverywhere()
-    {
-        const QString text = QStringLiteral("AB/*/ゲスト> 檗①ⅰｱ～\r\nend");
-        const QByteArray bytes = Cp932::encode(text);
-        for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
-            for (qsizetype cut2 = cut; cut2 <= bytes.size(); ++cut2) {
-                Cp932Decoder decoder;
-                QString out = decoder.decode(bytes.first(cut));
-                out += decoder.decode(bytes.sliced(cut, cut2 - cut));
-                out += decoder.decode(bytes.sliced(cut2));
-                QCOMPARE(out, text);
-            }
-        }
-    }
-
-    void streamHeldLead()
-    {
-        Cp932Decoder decoder;
-        QCOMPARE(decoder.decode("x\x83"), QStringLiteral("x"));
-        // The held lead does not pair with a newline: it alone is bad.
-        QCOMPARE(decoder.decode("\ny\x83"), QString(QChar(0xFFFD)) + QStringLiteral("\ny"));
-        QCOMPARE(decoder.decode("\x51!\x96"), QStringLiteral("ゲ!"));
-        QCOMPARE(decoder.flush(), QString(QChar(0xFFFD)));
-        QVERIFY(!decoder.hasPending());
-    }
-
-    void compose()
-    {
-        QCOMPARE(composeRequest(JoinVerb, u"  名 前/*/~ ", u"127.0.0.12", u"10"),
-                 QStringLiteral("CanEnter?  名 前/*/~ /*/~127.0.0.12/**/10"));
-        QCOMPARE(composeRequest(RefreshVerb, {}, u"127.0.0.12", u"abc 99"),
-                 QStringLiteral("/Reflesh//*/~127.0.0.12/**/abc 99"));
-    }
-
-    void divide_data()
-    {
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<QString>("left");
-        QTest::addColumn<QString>("right");
-        QTest::newRow("at the first separator") << QStringLiteral("AB/*/CD/*/EF") << QStringLiteral("AB")
-                                                << QStringLiteral("CD/*/EF");
-        QTest::newRow("begins with separator") << QStringLiteral("/*/rest") << QString() << QStringLiteral("rest");
-        QTest::newRow("address separator counts") << QStringLiteral("a/*/~b") << QStringLiteral("a")
-                                                  << QStringLiteral("~b");
-        QTest::newRow("none: all to the conversation") << QStringLiteral("half /*") << QString()
-                                                       << QStringLiteral("half /*");
-    }
-
-    void divide()
-    {
-        QFETCH(QString, reply);
-        QFETCH(QString, left);
-        QFETCH(QString, right);
-        const ReplyParts parts = divideReply(reply);
-        QCOMPARE(parts.left, left);
-        QCOMPARE(parts.right, right);
-        QCOMPARE(parts.divided, reply.contains(ReplySeparator));
     }
 
     void lineCount_data()
