@@ -19,7 +19,6 @@ public:
     ~PgCluster() { stop(); }
 
     bool durable = false;
-    QString settings; // more -c options for the server
 
     static bool installed() { return QFile::exists(QStringLiteral("%1/initdb").arg(QLatin1String(Bin))); }
 
@@ -40,8 +39,8 @@ public:
     // machine; a benchmark against SQLite's synchronous=FULL keeps it on.
     bool start()
     {
-        const QString options = QStringLiteral("-k %1 -c listen_addresses='' -c fsync=%2 -c max_connections=40 %3")
-                                    .arg(m_dir.path(), QLatin1String(durable ? "on" : "off"), settings);
+        const QString options = QStringLiteral("-k %1 -c listen_addresses='' -c fsync=%2 -c max_connections=40")
+                                    .arg(m_dir.path(), QLatin1String(durable ? "on" : "off"));
         return run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-o"), options, QStringLiteral("-l"),
                                               m_dir.filePath(QStringLiteral("log")), QStringLiteral("-w"), QStringLiteral("start")});
     }

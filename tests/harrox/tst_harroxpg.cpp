@@ -3,13 +3,6 @@
 
 #include "chatroom.h"
 #include "pgconnection.h"
-#include "pgconversationstore.h"
-#include "pgschema.h"
-#include "sqliteconversationstore.h"
-
-#include <QScopeGuard>
-
-#include <thread>
 
 // Several real harrox processes sharing one conversation through a private
 // PostgreSQL cluster that this test starts and stops itself.
@@ -51,8 +44,6 @@ private slots:
     void initTestCase();
     void twoServersShowOneOrder();
     void databaseRestartLosesNothingAcknowledged();
-    void sqliteConversationIsImported();
-    void postWhoseCommitWasLostLandsOnce();
 
 private:
     QString freshDatabase();
@@ -65,8 +56,6 @@ void TestHarroxPg::initTestCase()
 {
     if (!PgCluster::installed())
         QSKIP("PostgreSQL 15 is not installed (scripts/setup installs it)");
-    // A standby that never answers, awaited only by who asks for it.
-    m_cluster.settings = QStringLiteral("-c synchronous_standby_names=nobody -c synchronous_commit=local");
     QVERIFY(m_cluster.init());
 }
 
@@ -162,51 +151,6 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
     }
     QTRY_COMPARE_WITH_TIMEOUT(bodies(a.lines()), kept, WaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), kept, WaitMs);
-}
-
-void TestHarroxPg::sqliteConversationIsImported()
-{
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("old.db"));
-    QList<StoredMessage> rows;
-    for (const char *text : {"first", "second", "third"})
-        rows.append({QDateTime::currentDateTimeUtc(), QStringLiteral("ann"), QString::fromLatin1(text), QStringLiteral("127.0.0.1:9")});
-    QVERIFY(SqliteConversationStore(file).append(rows));
-    const QString db = freshDatabase();
-    QProcess import;
-    for (const char *expected : {"3 lines", "0 lines"}) {
-        import.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--import-sqlite"), file, QStringLiteral("--postgres"), db});
-        QVERIFY(import.waitForFinished(WaitMs));
-        QCOMPARE(import.exitCode(), 0);
-        QVERIFY(import.readAllStandardOutput().contains(expected));
-    }
-    Harrox a;
-    QVERIFY(a.start(db));
-    QCOMPARE(bodies(a.lines()), QStringList({QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")}));
-}
-
-void TestHarroxPg::postWhoseCommitWasLostLandsOnce()
-{
-    const QString db = freshDatabase();
-    PgConnection admin(db);
-    QString error;
-    QVERIFY(admin.open() && PgSchema::upgrade(db, &error));
-    // Its COMMIT waits for the standby that never comes: done here, its answer never sent.
-    PgConversationStore store(db + QStringLiteral(" options='-c synchronous_commit=on'"), QStringLiteral("k"));
-    QList<StoredMessage> rows{{QDateTime::currentDateTimeUtc(), QStringLiteral("ann"), QStringLiteral("once"), {}}};
-    bool stored = false;
-    std::thread writer([&] { stored = store.append(rows); });
-    // Also on failure: with no standby to wait for, the writer ends.
-    const auto finish = [&] {
-        admin.exec("ALTER SYSTEM SET synchronous_standby_names = ''"), admin.exec("SELECT pg_reload_conf()");
-        writer.joinable() ? writer.join() : void();
-    };
-    const auto guard = qScopeGuard(finish);
-    QTRY_COMPARE_WITH_TIMEOUT(admin.exec("SELECT pid FROM pg_stat_activity WHERE wait_event = 'SyncRep'").rows(), 1, WaitMs);
-    QVERIFY(admin.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE wait_event = 'SyncRep'").ok());
-    finish();
-    QVERIFY2(stored, qPrintable(store.errorString()));
-    QCOMPARE(admin.exec("SELECT count(*) FROM messages WHERE body = 'once'").int64(0, 0), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHarroxPg)

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 // The real harrox binary, for what only a process shows: signals, the
-// database on disk after a kill, refusing a database at start, the command line.
+// database on disk after a kill, refusing a database at start.
 namespace {
 
 constexpr int NobodyId = 65534;
@@ -24,13 +24,6 @@ void runAsNobody(QProcess &process)
     });
 }
 
-int runHarrox(const QStringList &arguments)
-{
-    QProcess harrox;
-    harrox.start(QStringLiteral(HARROX_PATH), arguments);
-    return harrox.waitForFinished(WaitMs) ? harrox.exitCode() : -1;
-}
-
 } // namespace
 
 class TestHarroxServer : public QObject
@@ -42,7 +35,6 @@ private slots:
     void stopsAndKeepsEveryAnsweredMessage();
     void refusedAtStart_data();
     void refusedAtStart();
-    void backupIsRestored();
 
 private:
     QTemporaryDir m_dir;
@@ -115,27 +107,6 @@ void TestHarroxServer::refusedAtStart()
     QCOMPARE(server.process.exitCode(), 1);
     QVERIFY2(server.log.contains(message), qPrintable(server.log));
     QCOMPARE(server.log.count(u'\n'), 1);
-}
-
-void TestHarroxServer::backupIsRestored()
-{
-    const QString database = m_dir.filePath(QStringLiteral("live.db"));
-    const QString copy = m_dir.filePath(QStringLiteral("backup.db"));
-    HarroxProcess server;
-    QVERIFY(server.start({QStringLiteral("--db"), database}));
-    ChatClient ann;
-    QVERIFY(ann.connectTo(server.port));
-    ann.exchange(join(QStringLiteral("ann")));
-    ann.exchange(post(QStringLiteral("in the backup")));
-    QCOMPARE(runHarrox({QStringLiteral("--db"), database, QStringLiteral("--backup"), copy}), 0);
-    ann.exchange(post(QStringLiteral("after the backup")));
-    // Never over an older backup; and a bad command line is refused.
-    QCOMPARE(runHarrox({QStringLiteral("--db"), database, QStringLiteral("--backup"), copy}), 1);
-    QCOMPARE(runHarrox({QStringLiteral("--port"), QStringLiteral("http")}), 2);
-
-    HarroxProcess restored;
-    QVERIFY(restored.start({QStringLiteral("--db"), copy}));
-    QVERIFY(restored.lines().last().endsWith(QStringLiteral("ann> in the backup")));
 }
 
 QTEST_GUILESS_MAIN(TestHarroxServer)

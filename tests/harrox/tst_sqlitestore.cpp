@@ -67,6 +67,11 @@ void TestSqliteStore::storesReopensAndUpgrades()
     const StoredMessage last = again.recent(1).constFirst();
     QCOMPARE(last.postedAt, message({}).postedAt);
     QCOMPARE(last.name + last.peer, message({}).name + message({}).peer);
+    // A backup of the open store, never over an older one.
+    const QString copy = m_dir.filePath(QStringLiteral("copy.db"));
+    QString error;
+    QVERIFY(SqliteConversationStore::backup(path, copy, &error) && !SqliteConversationStore::backup(path, copy, &error));
+    QCOMPARE(bodies(SqliteConversationStore(copy).recent(3)), bodies(again.recent(3)));
     // A newer version's database is refused, not downgraded.
     QVERIFY(run(path, "PRAGMA user_version = 99"));
     SqliteConversationStore newer(path);
