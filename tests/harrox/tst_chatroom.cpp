@@ -1,3 +1,4 @@
+// The room without sockets: what members send, how it is shown and kept.
 #include "chatclient.h"
 
 #include "chatroom.h"
@@ -11,8 +12,8 @@ Request request(Request::Verb verb, const QString &payload = {}, const QByteArra
 
 const QDateTime At = QDateTime(QDate(2024, 4, 1), QTime(9, 5), Qt::LocalTime).toUTC();
 
-// Joins or posts as the server does: a message shows once it is stored.
-// Handles the request as the server does, storing a post; returns the reply.
+// Handles the request as the server does, storing a post (a message shows
+// once it is stored); returns the reply.
 QByteArray act(ChatRoom &room, quint64 connection, Request::Verb verb, const QString &text)
 {
     const ChatRoom::Outcome outcome = room.handle(connection, request(verb, text), At, {});
