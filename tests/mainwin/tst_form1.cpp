@@ -128,8 +128,19 @@ private slots:
                  QStringLiteral("太郎\n<b>花子</b>"));
     }
 
+    void displaySizes_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<int>("points");
+        QTest::newRow("大きい") << QStringLiteral("大きい") << 18;
+        QTest::newRow("中くらい") << QStringLiteral("中くらい") << 14;
+        QTest::newRow("小さい") << QStringLiteral("小さい") << 9;
+    }
+
     void displaySizes()
     {
+        QFETCH(QString, size);
+        QFETCH(int, points);
         // The text size is picked from the list, never typed, and is the
         // display size's business no more than this is the text size's.
         auto *combo3 = static_cast<QComboBox *>(child("Combo3"));
@@ -138,29 +149,26 @@ private slots:
         combo3->setFocus();
         for (int k = 0; k < 6; ++k)
             QTest::keyClick(combo3, Qt::Key_Down); // picks "10" … "22"
-        const QList<QPair<QString, int>> sizes{{QStringLiteral("大きい"), 18}, {QStringLiteral("中くらい"), 14}, {QStringLiteral("小さい"), 9}};
-        for (const auto &[size, points] : sizes) {
-            menuItem(size)->trigger();
-            QCOMPARE(m_module.DisplayFontSize, qint16(points));
-            for (const auto &other : sizes)
-                QCOMPARE(menuItem(other.first)->isChecked(), other.first == size);
-            QCOMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
-            for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Text1", "Text2", "Combo3",
-                                     "Combo4", "Command1", "Command2", "Command3"})
-                QVERIFY2(child(name)->font().pointSize() == points, name);
-            for (const char *name : {"Text3", "Text4"})
-                QVERIFY2(child(name)->font().pointSize() == 22, name);
-            // Captions are whole, boxes show a line, and the rows do not overlap.
-            for (const char *name : {"Label1", "Label2", "Label3", "Label4"}) {
-                auto *label = static_cast<QLabel *>(child(name));
-                QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()), name);
-            }
-            for (const char *name : {"Text1", "Text2"})
-                QVERIFY2(child(name)->height() >= child(name)->fontMetrics().height(), name);
-            QVERIFY(child("Label3")->geometry().right() <= child("Combo3")->geometry().left());
-            QVERIFY(child("Combo3")->geometry().right() < child("Label4")->geometry().left());
-            QVERIFY(child("Text2")->geometry().right() < child("Command1")->geometry().left() + 1);
+        menuItem(size)->trigger();
+        QCOMPARE(m_module.DisplayFontSize, qint16(points));
+        for (const QString &other : {QStringLiteral("大きい"), QStringLiteral("中くらい"), QStringLiteral("小さい")})
+            QCOMPARE(menuItem(other)->isChecked(), other == size);
+        QCOMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
+        for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Text1", "Text2", "Combo3",
+                                 "Combo4", "Command1", "Command2", "Command3"})
+            QVERIFY2(child(name)->font().pointSize() == points, name);
+        for (const char *name : {"Text3", "Text4"})
+            QVERIFY2(child(name)->font().pointSize() == 22, name);
+        // Captions are whole, boxes show a line, and the rows do not overlap.
+        for (const char *name : {"Label1", "Label2", "Label3", "Label4"}) {
+            auto *label = static_cast<QLabel *>(child(name));
+            QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()), name);
         }
+        for (const char *name : {"Text1", "Text2"})
+            QVERIFY2(child(name)->height() >= child(name)->fontMetrics().height(), name);
+        QVERIFY(child("Label3")->geometry().right() <= child("Combo3")->geometry().left());
+        QVERIFY(child("Combo3")->geometry().right() < child("Label4")->geometry().left());
+        QVERIFY(child("Text2")->geometry().right() < child("Command1")->geometry().left() + 1);
     }
 
     void restoreAfterMinimiseRunsFullPass()
