@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <grp.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 // A private PostgreSQL 15 cluster for one test program: its own data folder,
@@ -37,19 +41,43 @@ public:
     }
     // No TCP. fsync off unless durable: the tests kill processes, never the
     // machine; a benchmark against SQLite's synchronous=FULL keeps it on.
+    // The postmaster is this process's child, never in a session of its own,
+    // so that it ends with the test (and the test's watchdog finds it).
     bool start()
     {
-        const QString options = QStringLiteral("-k %1 -c listen_addresses='' -c fsync=%2 -c max_connections=40")
-                                    .arg(m_dir.path(), QLatin1String(durable ? "on" : "off"));
-        return run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-o"), options, QStringLiteral("-l"),
-                                              m_dir.filePath(QStringLiteral("log")), QStringLiteral("-w"), QStringLiteral("start")});
+        const passwd *user = ::geteuid() == 0 ? ::getpwnam("postgres") : nullptr;
+        m_postmaster.setChildProcessModifier([root = user != nullptr, uid = user ? user->pw_uid : 0, gid = user ? user->pw_gid : 0] {
+            if (root && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+                ::_exit(126);
+            ::prctl(PR_SET_PDEATHSIG, SIGQUIT); // set after setuid, which clears it
+        });
+        m_postmaster.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
+        m_postmaster.setStandardErrorFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
+        m_postmaster.start(QStringLiteral("%1/postgres").arg(QLatin1String(Bin)),
+                           {QStringLiteral("-D"), data(), QStringLiteral("-k"), m_dir.path(), QStringLiteral("-c"), QStringLiteral("listen_addresses="),
+                            QStringLiteral("-c"), QStringLiteral("fsync=%1").arg(QLatin1String(durable ? "on" : "off")),
+                            QStringLiteral("-c"), QStringLiteral("max_connections=40")});
+        // Ready once the pid file says so; bounded, as a stuck start fails the test.
+        QFile pid(data() + QStringLiteral("/postmaster.pid"));
+        QDeadlineTimer deadline(60000);
+        while (m_postmaster.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+            if (pid.open(QIODevice::ReadOnly) && pid.readAll().split('\n').value(7).trimmed() == "ready")
+                return true;
+            pid.close();
+            m_postmaster.waitForFinished(20);
+        }
+        qWarning("postgres did not start: %s", qPrintable(m_dir.filePath(QStringLiteral("log"))));
+        return false;
     }
-    // immediate: as if the database host lost power, for the servers.
+    // fast ends sessions cleanly; immediate, as if the database host lost power.
     bool stop(const char *mode = "fast")
     {
-        return !QFile::exists(data() + QStringLiteral("/postmaster.pid"))
-            || run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-m"), QString::fromLatin1(mode), QStringLiteral("-w"), QStringLiteral("stop")});
+        if (m_postmaster.state() == QProcess::NotRunning)
+            return true;
+        ::kill(pid_t(m_postmaster.processId()), qstrcmp(mode, "immediate") == 0 ? SIGQUIT : SIGINT);
+        return m_postmaster.waitForFinished(60000);
     }
+    qint64 pid() const { return m_postmaster.processId(); }
     QString conninfo(const QString &database = QStringLiteral("postgres")) const
     {
         return QStringLiteral("host=%1 user=postgres dbname=%2").arg(m_dir.path(), database);
@@ -73,4 +101,5 @@ private:
     }
 
     QTemporaryDir m_dir;
+    QProcess m_postmaster; // after m_dir: stopped before its folder goes
 };

@@ -44,6 +44,7 @@ private slots:
     void initTestCase();
     void twoServersShowOneOrder();
     void databaseRestartLosesNothingAcknowledged();
+    void killedLeavesNothing();
 
 private:
     QString freshDatabase();
@@ -134,6 +135,7 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
     bob.exchange(join(QStringLiteral("bob")));
     QStringList kept{QStringLiteral("before")};
     QVERIFY(acknowledged(ann, kept.constLast()));
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), kept, WaitMs); // b knows it before the database goes
 
     QVERIFY(m_cluster.stop("immediate"));
     for (ChatClient *client : {&ann, &bob}) {
@@ -151,6 +153,43 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
     }
     QTRY_COMPARE_WITH_TIMEOUT(bodies(a.lines()), kept, WaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), kept, WaitMs);
+}
+
+// Any process whose command line names the folder: the cluster's, a harrox's.
+bool anyProcessNames(const QByteArray &folder)
+{
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
+    return std::any_of(pids.begin(), pids.end(), [&](const QString &pid) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        return cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(folder);
+    });
+}
+
+// A run killed mid-way (a ctest time-out, a group kill) leaves no postgres,
+// no harrox and no folder: this program runs a copy of itself and kills it.
+void TestHarroxPg::killedLeavesNothing()
+{
+    if (qEnvironmentVariableIsSet("HARROXPG_HELD")) {
+        Harrox held;
+        QVERIFY(held.start(freshDatabase()));
+        std::printf("held %s\n", qPrintable(m_cluster.conninfo()));
+        std::fflush(stdout);
+        QTest::qWait(60000); // until killed
+        return;
+    }
+    QProcess copy;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HARROXPG_HELD"), QStringLiteral("1"));
+    copy.setProcessEnvironment(environment);
+    copy.start(QCoreApplication::applicationFilePath(), {QStringLiteral("killedLeavesNothing")});
+    static const QRegularExpression held(QStringLiteral("held host=(\\S+) "));
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT(held.match(QString::fromLocal8Bit(out += copy.readAllStandardOutput())).hasMatch(), 60000);
+    const QByteArray folder = held.match(QString::fromLocal8Bit(out)).captured(1).toLocal8Bit();
+    QVERIFY(anyProcessNames(folder) && QFileInfo::exists(QString::fromLocal8Bit(folder)));
+    ::kill(pid_t(copy.processId()), SIGKILL);
+    QVERIFY(copy.waitForFinished(WaitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!anyProcessNames(folder) && !QFileInfo::exists(QString::fromLocal8Bit(folder)), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestHarroxPg)
