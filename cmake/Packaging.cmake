@@ -72,6 +72,7 @@ install(FILES ${packaging_src}/Lintra20.1 ${packaging_bin}/lintra.1
 install(FILES ${packaging_src}/Lintra20.ja.1 RENAME Lintra20.1
         DESTINATION ${man}/ja/man1 COMPONENT lintra)
 install(FILES ${packaging_bin}/lintra.1 DESTINATION ${man}/ja/man1 COMPONENT lintra)
+install(FILES ${packaging_src}/pcipwrite.1 DESTINATION ${man}/man1 COMPONENT lintra)
 if(TARGET harrox)
     install(FILES ${packaging_src}/harrox.1 DESTINATION ${man}/man1 COMPONENT harrox)
     install(FILES ${packaging_src}/harrox.ja.1 RENAME harrox.1
