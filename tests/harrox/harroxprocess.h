@@ -14,7 +14,7 @@ struct HarroxProcess
     bool start(const QStringList &arguments)
     {
         log.clear();
-        process.start(QStringLiteral(HARROX_PATH), QStringList{QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0")} + arguments);
+        process.start(program, QStringList{QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0")} + arguments);
         static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
         QRegularExpressionMatch match;
         (void)QTest::qWaitFor([&] { return (match = listening.match(log)).hasMatch() || process.state() == QProcess::NotRunning; }, WaitMs);
@@ -31,6 +31,7 @@ struct HarroxProcess
     }
     QStringList lines() { return shown().right.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts); }
 
+    QString program = QStringLiteral(HARROX_PATH);
     QProcess process;
     QString log;
     quint16 port = 0;
