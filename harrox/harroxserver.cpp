@@ -89,7 +89,8 @@ void HarroxServer::accept(int fd)
     connect(connection, &ClientConnection::posting, &m_writer, &StoreWriter::write);
     connect(connection, &ClientConnection::replyWanted, &m_pacer, &ReplyPacer::request);
     connect(connection, &ClientConnection::roomChanged, &m_pacer, &ReplyPacer::roomChanged);
-    qInfo("%s: connected (%lld clients)", qUtf8Printable(peer), qlonglong(m_connections.size()));
+    qInfo("%s: connected (%lld %s)", qUtf8Printable(peer), qlonglong(m_connections.size()),
+          m_connections.size() == 1 ? "client" : "clients");
 }
 
 bool HarroxServer::admit(const QHostAddress &address, const QString &peer)

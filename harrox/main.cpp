@@ -1,6 +1,7 @@
 #include "chatroom.h"
 #include "conversation.h"
 #include "harroxserver.h"
+#include "logformat.h"
 #include "pgconversationstore.h"
 #include "pgfollower.h"
 #include "pgimport.h"
@@ -95,9 +96,7 @@ int main(int argc, char *argv[])
     SignalWatcher::blockTerminationSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("harrox"));
-    qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} harrox: "
-                                      "%{if-warning}warning: %{endif}"
-                                      "%{if-critical}error: %{endif}%{message}"));
+    LogFormat::install(LogFormat::toJournal());
 
     ServerOptions options;
     switch (options.parse(QCoreApplication::arguments())) {
@@ -193,7 +192,7 @@ int main(int argc, char *argv[])
                   qUtf8Printable(server.errorString()));
         return ExitFailure;
     }
-    qInfo("%s listening on %s:%u, database %s (%lld lines loaded), up to %d clients",
+    qInfo("%s listening on %s:%u, database %s (its last %lld lines loaded), up to %d clients",
           qUtf8Printable(ServerOptions::versionText()),
           qUtf8Printable(server.address().toString()), unsigned(server.port()),
           qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),

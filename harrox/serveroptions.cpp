@@ -100,6 +100,13 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         return fail(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+    // Only --allow adds up; any other option given twice is a mistake that
+    // taking the last one would hide (two --listen serve one address).
+    const QStringList found = parser.optionNames();
+    for (const QString &name : found) {
+        if (name != allow.names().constFirst() && found.count(name) > 1)
+            return fail(QStringLiteral("--%1 given more than once").arg(name));
+    }
     if (parser.isSet(help)) {
         m_message = parser.helpText();
         return Action::ShowHelp;

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// How harrox's log lines look. On a terminal or in a file: a time stamp and
+// the level in words. Under systemd, whose journal stamps and names each
+// entry itself: no time stamp, and the level as a "<N>" prefix that the
+// journal takes for the entry's priority (journalctl -p warning). Either way
+// one event is one line, whatever a message holds.
+namespace LogFormat {
+
+// True when standard error is the journal stream that systemd set up.
+bool toJournal();
+void install(bool journal);
+// Line breaks and other control characters as visible escapes, so that
+// neither a libpq error nor a client's text can start a line of its own.
+QString oneLine(QStringView message);
+
+} // namespace LogFormat
