@@ -59,6 +59,9 @@ if(TARGET harrox)
     configure_file(${packaging_src}/harrox.service.in ${packaging_bin}/harrox.service @ONLY)
     install(FILES ${packaging_bin}/harrox.service
             DESTINATION ${LINTRA_SYSTEMD_UNITDIR} COMPONENT harrox)
+    # A conffile: an administrator's changes survive upgrades.
+    install(FILES ${packaging_src}/harrox.conf
+            DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/harrox COMPONENT harrox)
 endif()
 
 # --- manual pages: English, and Japanese from NAME.ja.1 --------------------

@@ -1,5 +1,6 @@
 #include "logformat.h"
 
+#include <QLoggingCategory>
 #include <QtGlobal>
 
 #include <cstdio>
@@ -36,6 +37,13 @@ void LogFormat::install(bool journal)
                                      + words
                                : QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} harrox: ") + words);
     qInstallMessageHandler(writeLine);
+}
+
+void LogFormat::setLevel(const QString &level)
+{
+    QLoggingCategory::setFilterRules(level == QLatin1String("error")     ? QStringLiteral("*.info=false\n*.warning=false")
+                                     : level == QLatin1String("warning") ? QStringLiteral("*.info=false")
+                                                                         : QString());
 }
 
 QString LogFormat::oneLine(QStringView message)

@@ -12,6 +12,8 @@ namespace LogFormat {
 // True when standard error is the journal stream that systemd set up.
 bool toJournal();
 void install(bool journal);
+// info, warning or error: the least that is logged.
+void setLevel(const QString &level);
 // Line breaks and other control characters as visible escapes, so that
 // neither a libpq error nor a client's text can start a line of its own.
 QString oneLine(QStringView message);

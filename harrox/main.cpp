@@ -2,6 +2,7 @@
 #include "conversation.h"
 #include "harroxserver.h"
 #include "logformat.h"
+#include "servicenotifier.h"
 #include "pgconversationstore.h"
 #include "pgfollower.h"
 #include "pgimport.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QThread>
+#include <QTimer>
 #include <QUuid>
 
 #include <climits>
@@ -26,6 +28,7 @@
 namespace {
 constexpr int ExitUsage = 2;
 constexpr int ExitFailure = 1;
+constexpr int StatusIntervalMs = 5000;
 
 // Every client is an open file: take all that the hard limit allows.
 qint64 raiseOpenFileLimit()
@@ -111,9 +114,14 @@ int main(int argc, char *argv[])
         return backup(options);
     case ServerOptions::Action::ImportSqlite:
         return importSqlite(options);
+    case ServerOptions::Action::CheckConfig:
+        std::printf("harrox: the configuration is valid%s\n",
+                    options.configPath().isEmpty() ? "" : qPrintable(QStringLiteral(" (%1)").arg(options.configPath())));
+        return 0;
     case ServerOptions::Action::Run:
         break;
     }
+    LogFormat::setLevel(options.logLevel());
     options.setOpenFileLimit(raiseOpenFileLimit());
 
     const bool shared = !options.postgres().isEmpty();
@@ -166,8 +174,27 @@ int main(int argc, char *argv[])
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
                      [](int signalNumber) {
                          qInfo("signal %d: stopping", signalNumber);
+                         ServiceNotifier::stopping();
                          QCoreApplication::quit();
                      });
+    // SIGHUP: the configuration file and the command line again; what can
+    // change while everyone stays connected changes, the rest is named.
+    QObject::connect(&signalWatcher, &SignalWatcher::reloadRequested, &app, [&options] {
+        ServiceNotifier::reloading();
+        ServerOptions fresh;
+        if (fresh.parse(QCoreApplication::arguments()) != ServerOptions::Action::Run) {
+            qWarning("reload refused, the settings stay as they were: %s", qUtf8Printable(fresh.message()));
+        } else {
+            fresh.setOpenFileLimit(raiseOpenFileLimit());
+            const QStringList restart = options.takeReloadable(fresh);
+            LogFormat::setLevel(options.logLevel());
+            qInfo("reloaded: up to %d clients, %d from one address, log level %s",
+                  options.maxClients(), options.maxPerHost(), qUtf8Printable(options.logLevel()));
+            if (!restart.isEmpty())
+                qWarning("changed, but only a restart applies it: %s", qUtf8Printable(restart.join(QLatin1String(", "))));
+        }
+        ServiceNotifier::ready();
+    });
 
     QThread followerThread;
     followerThread.setObjectName(QStringLiteral("follower"));
@@ -198,6 +225,18 @@ int main(int argc, char *argv[])
           qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),
           options.maxClients());
     liveServer = &server;
+    ServiceNotifier::ready();
+    // What `systemctl status harrox` shows.
+    QTimer statusTimer;
+    const auto showStatus = [&] {
+        ServiceNotifier::status(QStringLiteral("%1 members, %2 connections, %3 lines stored")
+                                    .arg(room.members().size())
+                                    .arg(server.connectionCount())
+                                    .arg(conversation.lastId()));
+    };
+    QObject::connect(&statusTimer, &QTimer::timeout, &app, showStatus);
+    statusTimer.start(StatusIntervalMs);
+    showStatus();
     if (shared) {
         const QString label = QStringLiteral("%1 %2:%3 pid %4")
                                   .arg(QHostInfo::localHostName(), server.address().toString())

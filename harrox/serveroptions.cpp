@@ -1,5 +1,7 @@
 #include "serveroptions.h"
 
+#include "configfile.h"
+
 #include <QCommandLineParser>
 #include <QStandardPaths>
 
@@ -92,11 +94,41 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("With --postgres: a server silent this many milliseconds is dropped "
                        "with its members (default %1).").arg(DefaultExpiryMs),
         QStringLiteral("ms"));
-    parser.addOptions({help, version, listen, port, db, allow, maxClients, maxPerHost,
-                       requestTimeout, backup, noLive, pushRate, replyGap, postgres,
-                       importSqlite, beat, expiry});
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("Read these options from a file first, one a line as \"name = value\" "
+                       "(the command line overrides it)."),
+        QStringLiteral("file"));
+    const QCommandLineOption checkConfig(
+        QStringLiteral("check-config"),
+        QStringLiteral("Check the file and the command line, say what is wrong, and exit."));
+    const QCommandLineOption logLevel(
+        QStringLiteral("log-level"),
+        QStringLiteral("What to log: info (default: joins, leaves and everything below), "
+                       "warning or error."),
+        QStringLiteral("level"));
+    // What a configuration file may set: the server's settings, not one-off commands.
+    const QList<QCommandLineOption> settings{listen, port, db, allow, maxClients, maxPerHost, requestTimeout,
+                                             noLive, pushRate, replyGap, postgres, beat, expiry, logLevel};
+    parser.addOptions({help, version});
+    parser.addOptions(settings);
+    parser.addOptions({config, checkConfig, backup, importSqlite});
 
-    if (!parser.parse(arguments))
+    QStringList effective = arguments;
+    {
+        QCommandLineParser commandLine;
+        commandLine.addOptions(settings);
+        commandLine.addOptions({help, version, config, checkConfig, backup, importSqlite});
+        if (commandLine.parse(arguments) && commandLine.isSet(config) && !commandLine.isSet(help)) {
+            m_config = commandLine.value(config);
+            QString error;
+            const QStringList fromFile = ConfigFile::read(m_config, settings, commandLine.optionNames(), &error);
+            if (!error.isEmpty())
+                return fail(error);
+            effective = arguments.mid(0, 1) + fromFile + arguments.mid(1);
+        }
+    }
+    if (!parser.parse(effective))
         return fail(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
@@ -181,6 +213,11 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     if (m_expiryMs <= m_beatMs)
         return fail(QStringLiteral("the expiry (%1 ms) must be longer than the heartbeat (%2 ms)")
                         .arg(m_expiryMs).arg(m_beatMs));
+    m_logLevel = parser.isSet(logLevel) ? parser.value(logLevel) : QStringLiteral("info");
+    if (!QStringList{QStringLiteral("info"), QStringLiteral("warning"), QStringLiteral("error")}.contains(m_logLevel))
+        return fail(QStringLiteral("not a log level: %1 (info, warning or error)").arg(m_logLevel));
+    if (parser.isSet(checkConfig))
+        return Action::CheckConfig;
     m_import = parser.value(importSqlite);
     if (parser.isSet(importSqlite)) {
         if (m_postgres.isEmpty())
@@ -189,6 +226,29 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     }
     m_backup = parser.value(backup);
     return parser.isSet(backup) ? Action::Backup : Action::Run;
+}
+
+QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
+{
+    m_allow = fresh.m_allow;
+    m_maxClients = fresh.m_maxClients;
+    m_maxPerHost = fresh.m_maxPerHost;
+    m_requestTimeoutMs = fresh.m_requestTimeoutMs;
+    m_logLevel = fresh.m_logLevel;
+    QStringList restart;
+    const auto differs = [&](bool changed, const char *name) {
+        if (changed)
+            restart.append(QString::fromLatin1(name));
+    };
+    differs(m_listen != fresh.m_listen, "listen");
+    differs(m_port != fresh.m_port, "port");
+    differs(m_database != fresh.m_database, "db");
+    differs(m_postgres != fresh.m_postgres, "postgres");
+    differs(m_live != fresh.m_live, "no-live");
+    differs(m_pushKibPerSecond != fresh.m_pushKibPerSecond, "push-rate");
+    differs(m_replyGapMs != fresh.m_replyGapMs, "reply-gap");
+    differs(m_beatMs != fresh.m_beatMs || m_expiryMs != fresh.m_expiryMs, "beat/expiry");
+    return restart;
 }
 
 void ServerOptions::setOpenFileLimit(qint64 files)

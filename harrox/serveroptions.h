@@ -11,7 +11,7 @@
 class ServerOptions
 {
 public:
-    enum class Action { Run, Backup, ImportSqlite, ShowHelp, ShowVersion, Fail };
+    enum class Action { Run, Backup, ImportSqlite, CheckConfig, ShowHelp, ShowVersion, Fail };
 
     static constexpr quint16 DefaultPort = 5001;
     // Open files that are not clients: the database, its journal and shared
@@ -54,6 +54,14 @@ public:
     QString importPath() const { return m_import; }
     int beatMs() const { return m_beatMs; }
     int expiryMs() const { return m_expiryMs; }
+    // --config, empty without one.
+    QString configPath() const { return m_config; }
+    // info, warning or error.
+    QString logLevel() const { return m_logLevel; }
+    // On a reload: takes from fresh what can change while clients stay
+    // connected (the allow-list, the client limits, the request time-out,
+    // the log level) and names what changed but needs a restart.
+    QStringList takeReloadable(const ServerOptions &fresh);
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -79,4 +87,6 @@ private:
     QString m_import;
     int m_beatMs = DefaultBeatMs;
     int m_expiryMs = DefaultExpiryMs;
+    QString m_config;
+    QString m_logLevel = QStringLiteral("info");
 };

@@ -14,6 +14,11 @@ sigset_t terminationSignals()
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    // Not fatal: a reload, and two that a stray kill must not turn into a
+    // dropped office (their default is to end the process).
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
     return set;
 }
 
@@ -46,6 +51,13 @@ SignalWatcher::~SignalWatcher()
 void SignalWatcher::readSignal()
 {
     signalfd_siginfo info{};
-    while (::read(m_fd, &info, sizeof info) == ssize_t(sizeof info))
-        emit terminationRequested(int(info.ssi_signo));
+    while (::read(m_fd, &info, sizeof info) == ssize_t(sizeof info)) {
+        const int number = int(info.ssi_signo);
+        if (number == SIGHUP)
+            emit reloadRequested();
+        else if (number == SIGTERM || number == SIGINT)
+            emit terminationRequested(number);
+        else
+            qInfo("signal %d ignored", number);
+    }
 }

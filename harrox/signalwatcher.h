@@ -4,9 +4,10 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into a signal on the event loop, through a
-// signalfd, so that shutdown runs the normal destructors (the database is
-// closed properly) and no handler runs in the middle of a write.
+// Turns SIGTERM and SIGINT into a stop and SIGHUP into a reload on the event
+// loop, through a signalfd, so that shutdown runs the normal destructors (the
+// database is closed properly) and no handler runs in the middle of a write.
+// SIGUSR1 and SIGUSR2 are logged and ignored.
 class SignalWatcher : public QObject
 {
     Q_OBJECT
@@ -23,6 +24,7 @@ public:
 
 signals:
     void terminationRequested(int signalNumber);
+    void reloadRequested();
 
 private:
     void readSignal();

@@ -1,5 +1,6 @@
 #include "harroxprocess.h"
 
+#include "serveroptions.h"
 #include "sqliteconversationstore.h"
 
 #include <QTemporaryDir>
@@ -41,6 +42,8 @@ private slots:
     void stopsAndKeepsEveryAnsweredMessage();
     void refusedAtStart_data();
     void refusedAtStart();
+    void configurationFile_data();
+    void configurationFile();
 
 private:
     QTemporaryDir m_dir;
@@ -115,6 +118,53 @@ void TestHarroxServer::refusedAtStart()
     QCOMPARE(server.process.exitCode(), 1);
     QVERIFY2(server.log.contains(message), qPrintable(server.log));
     QCOMPARE(server.log.count(u'\n'), 1);
+}
+
+// The file under the command line; a reload takes what may change live.
+void TestHarroxServer::configurationFile_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("commandLine");
+    QTest::addColumn<QString>("outcome"); // the settings, or the refusal
+    const QString text = QStringLiteral("# office\nlisten = 127.0.0.9\n  max-per-host=7\nallow = 10.0.0.0/8\nallow = 127.0.0.0/8\nno-live = yes\n");
+    QTest::newRow("file") << text << QStringList() << QStringLiteral("127.0.0.9 7 10.0.0.0/8,127.0.0.0/8 dead");
+    QTest::newRow("command line wins") << text << QStringList{QStringLiteral("--listen=127.0.0.2"), QStringLiteral("--allow=127.0.0.1/32")}
+                                       << QStringLiteral("127.0.0.2 7 127.0.0.1/32 dead");
+    QTest::newRow("flag off") << QStringLiteral("no-live = no\n") << QStringList() << QStringLiteral("0.0.0.0 256 - live");
+    QTest::newRow("unknown") << QStringLiteral("\nlisen = 127.0.0.1\n") << QStringList() << QStringLiteral(":2: unknown setting \"lisen\"");
+    QTest::newRow("no value") << QStringLiteral("port =\n") << QStringList() << QStringLiteral(":1: port needs a value");
+    QTest::newRow("one-off command") << QStringLiteral("backup = x\n") << QStringList() << QStringLiteral(":1: unknown setting");
+    QTest::newRow("twice") << QStringLiteral("port = 1\nport = 2\n") << QStringList() << QStringLiteral("--port given more than once");
+}
+
+void TestHarroxServer::configurationFile()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, commandLine);
+    QFETCH(QString, outcome);
+    const QString path = m_dir.filePath(QStringLiteral("harrox.conf"));
+    QFile conf(path);
+    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate) && conf.write(file.toUtf8()) >= 0);
+    conf.close();
+    ServerOptions options;
+    const auto action = options.parse(QStringList{QStringLiteral("harrox"), QStringLiteral("--config"), path} + commandLine);
+    const QString allowed = file.contains(QLatin1String("allow")) ? options.allowList().ranges().join(u',') : QStringLiteral("-");
+    const QString got = action == ServerOptions::Action::Fail
+                            ? options.message()
+                            : QStringLiteral("%1 %2 %3 %4").arg(options.listenAddress().toString()).arg(options.maxPerHost())
+                                  .arg(allowed, options.live() ? QStringLiteral("live") : QStringLiteral("dead"));
+    QVERIFY2(got.contains(outcome), qPrintable(got));
+    if (action == ServerOptions::Action::Fail)
+        return;
+    ServerOptions fresh;
+    QCOMPARE(fresh.parse({QStringLiteral("harrox"), QStringLiteral("--port=7"), QStringLiteral("--max-per-host=3")}), ServerOptions::Action::Run);
+    QStringList restart{QStringLiteral("port")};
+    if (file.contains(QLatin1String("listen")))
+        restart.prepend(QStringLiteral("listen"));
+    if (!options.live())
+        restart.append(QStringLiteral("no-live"));
+    QCOMPARE(options.takeReloadable(fresh), restart);
+    QCOMPARE(options.maxPerHost(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestHarroxServer)
