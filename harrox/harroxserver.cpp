@@ -145,3 +145,16 @@ void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,
     else if (!ok)
         qCritical("message of a closed connection not stored: %s", qUtf8Printable(error));
 }
+
+QStringList HarroxServer::connectionLines() const
+{
+    QStringList lines;
+    for (const ClientConnection *connection : m_connections) {
+        const quint64 id = connection->id();
+        lines.append(QStringLiteral("%1 %2").arg(connection->peer(), m_room.members().contains(id)
+                                                                   ? m_room.members().nameOf(id)
+                                                                   : QStringLiteral("(not joined)")));
+    }
+    lines.sort();
+    return lines;
+}

@@ -34,6 +34,8 @@ public:
     QHostAddress address() const { return m_server.serverAddress(); }
     quint16 port() const { return m_server.serverPort(); }
     qsizetype connectionCount() const { return m_connections.size(); }
+    // One line a connection: its address and port, and its name once joined.
+    QStringList connectionLines() const;
     // The room changed other than through our clients: a server sharing
     // the conversation posted, or its members changed.
     void roomChangedElsewhere() { m_pacer.roomChanged(); }

@@ -8,6 +8,7 @@
 #include "pgimport.h"
 #include "serveroptions.h"
 #include "signalwatcher.h"
+#include "statussocket.h"
 #include "sqliteconversationstore.h"
 #include "storewriter.h"
 
@@ -118,6 +119,14 @@ int main(int argc, char *argv[])
         std::printf("harrox: the configuration is valid%s\n",
                     options.configPath().isEmpty() ? "" : qPrintable(QStringLiteral(" (%1)").arg(options.configPath())));
         return 0;
+    case ServerOptions::Action::Status: {
+        QString answer;
+        const bool ok = StatusSocket::ask(options.statusSocket().isEmpty() ? QString::fromLatin1(StatusSocket::FallbackPath)
+                                                                            : options.statusSocket(),
+                                          &answer);
+        std::fputs(qPrintable(answer + QLatin1Char('\n')), ok ? stdout : stderr);
+        return ok ? 0 : ExitFailure;
+    }
     case ServerOptions::Action::Run:
         break;
     }
@@ -237,6 +246,18 @@ int main(int argc, char *argv[])
     QObject::connect(&statusTimer, &QTimer::timeout, &app, showStatus);
     statusTimer.start(StatusIntervalMs);
     showStatus();
+    // harrox --status: the same figures and every connection.
+    StatusSocket statusSocket([&] {
+        QString text = QStringLiteral("%1 on %2:%3, database %4: %5 members, %6 connections, %7 lines stored\n")
+                           .arg(ServerOptions::versionText(), server.address().toString()).arg(server.port())
+                           .arg(databasePath).arg(room.members().size()).arg(server.connectionCount()).arg(conversation.lastId());
+        for (const QString &line : server.connectionLines())
+            text += LogFormat::oneLine(line) + QLatin1Char('\n');
+        return text;
+    });
+    const QString statusPath = options.statusSocket().isEmpty() ? StatusSocket::servicePath() : options.statusSocket();
+    if (!statusPath.isEmpty() && !statusSocket.listen(statusPath))
+        qWarning("no status socket at %s: %s", qUtf8Printable(statusPath), qUtf8Printable(statusSocket.errorString()));
     if (shared) {
         const QString label = QStringLiteral("%1 %2:%3 pid %4")
                                   .arg(QHostInfo::localHostName(), server.address().toString())

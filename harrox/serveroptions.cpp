@@ -1,6 +1,7 @@
 #include "serveroptions.h"
 
 #include "configfile.h"
+#include "statussocket.h"
 
 #include <QCommandLineParser>
 #include <QStandardPaths>
@@ -107,18 +108,27 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("What to log: info (default: joins, leaves and everything below), "
                        "warning or error."),
         QStringLiteral("level"));
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Ask the running server who is connected from where, and exit."));
+    const QCommandLineOption statusSocket(
+        QStringLiteral("status-socket"),
+        QStringLiteral("The local socket that --status asks (default %1; a service "
+                       "serves it in its runtime directory).").arg(QLatin1String(StatusSocket::FallbackPath)),
+        QStringLiteral("path"));
     // What a configuration file may set: the server's settings, not one-off commands.
     const QList<QCommandLineOption> settings{listen, port, db, allow, maxClients, maxPerHost, requestTimeout,
-                                             noLive, pushRate, replyGap, postgres, beat, expiry, logLevel};
+                                             noLive, pushRate, replyGap, postgres, beat, expiry, logLevel,
+                                             statusSocket};
     parser.addOptions({help, version});
     parser.addOptions(settings);
-    parser.addOptions({config, checkConfig, backup, importSqlite});
+    parser.addOptions({config, checkConfig, status, backup, importSqlite});
 
     QStringList effective = arguments;
     {
         QCommandLineParser commandLine;
         commandLine.addOptions(settings);
-        commandLine.addOptions({help, version, config, checkConfig, backup, importSqlite});
+        commandLine.addOptions({help, version, config, checkConfig, status, backup, importSqlite});
         if (commandLine.parse(arguments) && commandLine.isSet(config) && !commandLine.isSet(help)) {
             m_config = commandLine.value(config);
             QString error;
@@ -216,8 +226,11 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     m_logLevel = parser.isSet(logLevel) ? parser.value(logLevel) : QStringLiteral("info");
     if (!QStringList{QStringLiteral("info"), QStringLiteral("warning"), QStringLiteral("error")}.contains(m_logLevel))
         return fail(QStringLiteral("not a log level: %1 (info, warning or error)").arg(m_logLevel));
+    m_statusSocket = parser.value(statusSocket);
     if (parser.isSet(checkConfig))
         return Action::CheckConfig;
+    if (parser.isSet(status))
+        return Action::Status;
     m_import = parser.value(importSqlite);
     if (parser.isSet(importSqlite)) {
         if (m_postgres.isEmpty())

@@ -11,7 +11,7 @@
 class ServerOptions
 {
 public:
-    enum class Action { Run, Backup, ImportSqlite, CheckConfig, ShowHelp, ShowVersion, Fail };
+    enum class Action { Run, Backup, ImportSqlite, CheckConfig, Status, ShowHelp, ShowVersion, Fail };
 
     static constexpr quint16 DefaultPort = 5001;
     // Open files that are not clients: the database, its journal and shared
@@ -56,6 +56,8 @@ public:
     int expiryMs() const { return m_expiryMs; }
     // --config, empty without one.
     QString configPath() const { return m_config; }
+    // --status-socket, empty without one.
+    QString statusSocket() const { return m_statusSocket; }
     // info, warning or error.
     QString logLevel() const { return m_logLevel; }
     // On a reload: takes from fresh what can change while clients stay
@@ -88,5 +90,6 @@ private:
     int m_beatMs = DefaultBeatMs;
     int m_expiryMs = DefaultExpiryMs;
     QString m_config;
+    QString m_statusSocket;
     QString m_logLevel = QStringLiteral("info");
 };

@@ -62,7 +62,7 @@ bool SqliteConversationStore::backup(const QString &path, const QString &target,
 QString SqliteConversationStore::damaged(const QString &detail) const
 {
     return QStringLiteral("database %1 is damaged (%2): not serving it; restore the last backup "
-                          "(made with harrox --backup) to this path, then start again")
+                          "(made with harrox --backup) to this path, owned by the server's user, then start again")
         .arg(m_path, detail.simplified().left(MaxDetailChars));
 }
 

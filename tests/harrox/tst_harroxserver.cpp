@@ -73,8 +73,16 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     const bool clean = server.process.exitStatus() == QProcess::NormalExit && server.process.exitCode() == 0;
     QCOMPARE(clean && server.log.endsWith(QStringLiteral("stopped\n")), signalNumber != SIGKILL);
 
-    QVERIFY(server.start(database));
+    QVERIFY(server.start(database + QStringList{QStringLiteral("--status-socket"), m_dir.filePath(QStringLiteral("s"))}));
     QVERIFY(server.log.contains(QStringLiteral("(its last 3 lines loaded)")));
+    // What an administrator's harrox --status is told.
+    ChatClient bob;
+    QVERIFY(bob.connectTo(server.port) && !bob.exchange(join(QStringLiteral("bob\x1b[2J"))).isEmpty());
+    QProcess status;
+    status.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--status"), QStringLiteral("--status-socket"), m_dir.filePath(QStringLiteral("s"))});
+    QVERIFY(status.waitForFinished(WaitMs) && status.exitCode() == 0);
+    const QString said = QString::fromUtf8(status.readAllStandardOutput());
+    QVERIFY2(said.contains(QStringLiteral(": 1 members, 1 connections, 3 lines stored\n127.0.0.1:")) && said.contains(QStringLiteral(" bob [2J\n")), qPrintable(said));
     QVERIFY(server.lines().last().endsWith(QStringLiteral("ann> kept 2")));
 }
 
