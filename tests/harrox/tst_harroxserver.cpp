@@ -3,6 +3,7 @@
 #include "serveroptions.h"
 #include "sqliteconversationstore.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -107,7 +108,11 @@ void TestHarroxServer::refusedAtStart()
     const bool root = ::getuid() == 0;
     const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
     const QFile::Permissions enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
-    QVERIFY(QFile::setPermissions(dir.path(), readable | enter | (root ? QFile::WriteOwner : QFile::Permissions())));
+    // A damaged file in a folder its user may write; the others read-only,
+    // and writable again afterwards so that the folder can go.
+    const bool writable = root || fault == QStringLiteral("page");
+    QVERIFY(QFile::setPermissions(dir.path(), readable | enter | (writable ? QFile::WriteOwner : QFile::Permissions())));
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(dir.path(), readable | enter | QFile::WriteOwner); });
     HarroxProcess server;
     if (fault == QStringLiteral("page")) {
         QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2 / SqlitePage * SqlitePage));

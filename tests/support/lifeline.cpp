@@ -32,7 +32,7 @@ done
 for p in $(ours "$1"); do kill -KILL "$p" 2>/dev/null; done
 for n in $(ip netns list 2>/dev/null | cut -d' ' -f1); do
     case $n in "lan$2"[!0-9]*) ip netns del "$n";; esac; done
-rm -rf "$1"
+chmod -R u+rwX "$1" 2>/dev/null; rm -rf "$1"
 )sh";
 
 struct Lifeline
