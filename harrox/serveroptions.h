@@ -30,6 +30,11 @@ public:
     // last beat is older than the expiry is taken for dead with its members.
     static constexpr int DefaultBeatMs = 1000;
     static constexpr int DefaultExpiryMs = 3000;
+    // With --postgres, the most a post waits on the database before it is
+    // refused; the database's own bounds on harrox's sessions follow from it.
+    // Two of them, a post queued behind one that waits it out, stay within
+    // 10 s.
+    static constexpr int DefaultDbTimeoutMs = 4000;
 
     // arguments[0] is the program name. On ShowHelp, ShowVersion and Fail,
     // message() holds what to print.
@@ -42,7 +47,9 @@ public:
     const AllowList &allowList() const { return m_allow; }
     // --max-clients, or what the open-file limit allows.
     int maxClients() const { return m_maxClients > 0 ? m_maxClients : m_fileLimitClients; }
-    void setOpenFileLimit(qint64 files);
+    // Lowers a --max-clients beyond what the limit allows, so that accepting
+    // never runs out of descriptors; returns what to log about it, if anything.
+    QString setOpenFileLimit(qint64 files);
     int maxPerHost() const { return m_maxPerHost; }
     int requestTimeoutMs() const { return m_requestTimeoutMs; }
     bool live() const { return m_live; }
@@ -54,6 +61,7 @@ public:
     QString importPath() const { return m_import; }
     int beatMs() const { return m_beatMs; }
     int expiryMs() const { return m_expiryMs; }
+    int dbTimeoutMs() const { return m_dbTimeoutMs; }
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -79,4 +87,5 @@ private:
     QString m_import;
     int m_beatMs = DefaultBeatMs;
     int m_expiryMs = DefaultExpiryMs;
+    int m_dbTimeoutMs = DefaultDbTimeoutMs;
 };
