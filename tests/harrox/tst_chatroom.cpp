@@ -32,6 +32,8 @@ private slots:
     void shownApart_data();
     void shownApart();
     void keepsTheRecentLines();
+    void namesAcrossServers_data();
+    void namesAcrossServers();
 };
 
 // Nothing a client sends looks like someone else's line, or moves the
@@ -88,6 +90,31 @@ void TestChatRoom::keepsTheRecentLines()
     QVERIFY(room.reply(1).endsWith("a> 1000"));
     room.addStored({At, QStringLiteral("a"), QStringLiteral("new"), {}});
     QVERIFY(room.reply(1).endsWith("a> new"));
+}
+
+// Another server's entry counts as a second holder of the name unless it is
+// the joining member's own from before a fail-over: same name, same host.
+void TestChatRoom::namesAcrossServers_data()
+{
+    QTest::addColumn<QStringList>("otherHosts");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("another's") << QStringList{QStringLiteral("10.0.0.2")} << QStringLiteral("ann(2)");
+    QTest::newRow("own former entry") << QStringList{QStringLiteral("10.0.0.1")} << QStringLiteral("ann");
+    QTest::newRow("own and another's") << QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2")} << QStringLiteral("ann(2)");
+}
+
+void TestChatRoom::namesAcrossServers()
+{
+    QFETCH(QStringList, otherHosts);
+    QFETCH(QString, shown);
+    Conversation conversation;
+    ChatRoom room(conversation);
+    QList<OtherMember> others;
+    for (const QString &host : otherHosts)
+        others.append({QStringLiteral("ann"), host});
+    room.setOthers(others);
+    room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), At, QStringLiteral("10.0.0.1:40000"));
+    QCOMPARE(room.members().nameOf(1), shown);
 }
 
 QTEST_GUILESS_MAIN(TestChatRoom)

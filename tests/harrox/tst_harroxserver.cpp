@@ -1,11 +1,13 @@
 #include "harroxprocess.h"
 
+#include "serveroptions.h"
 #include "sqliteconversationstore.h"
 
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <grp.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // The real harrox binary, for what only a process shows: signals, the
@@ -35,6 +37,7 @@ private slots:
     void stopsAndKeepsEveryAnsweredMessage();
     void refusedAtStart_data();
     void refusedAtStart();
+    void servesWithinTheOpenFileLimit();
 
 private:
     QTemporaryDir m_dir;
@@ -107,6 +110,33 @@ void TestHarroxServer::refusedAtStart()
     QCOMPARE(server.process.exitCode(), 1);
     QVERIFY2(server.log.contains(message), qPrintable(server.log));
     QCOMPARE(server.log.count(u'\n'), 1);
+}
+
+// More clients asked for than descriptors: served up to what the limit
+// allows, and every connection beyond is refused, none left waiting.
+void TestHarroxServer::servesWithinTheOpenFileLimit()
+{
+    constexpr int Files = 96;
+    constexpr int Connections = 100;
+    HarroxProcess server;
+    server.process.setChildProcessModifier([] {
+        const rlimit few{Files, Files};
+        ::setrlimit(RLIMIT_NOFILE, &few);
+    });
+    QVERIFY(server.start({QStringLiteral("--db"), m_dir.filePath(QStringLiteral("files")), QStringLiteral("--max-clients=1000")}));
+    QVERIFY2(server.log.contains(QStringLiteral("--max-clients 1000 is more than the open-file limit of %1 allows: up to %2 clients")
+                                     .arg(Files).arg(Files - ServerOptions::ReservedFiles)), qPrintable(server.log));
+    std::vector<std::unique_ptr<ChatClient>> clients;
+    int served = 0;
+    for (int i = 0; i < Connections; ++i) {
+        clients.push_back(std::make_unique<ChatClient>());
+        ChatClient &client = *clients.back();
+        QVERIFY(client.connectTo(server.port));
+        client.send(join(QStringLiteral("c%1").arg(i)));
+        QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("/*/") || client.socket.state() == QAbstractSocket::UnconnectedState, WaitMs);
+        served += client.received().contains("/*/");
+    }
+    QCOMPARE(served, Files - ServerOptions::ReservedFiles);
 }
 
 QTEST_GUILESS_MAIN(TestHarroxServer)
