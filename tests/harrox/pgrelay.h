@@ -6,38 +6,32 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <memory>
-#include <vector>
-
 // A path to a PostgreSQL socket that can freeze as a paused host or a pulled
-// cable does: nothing is forwarded either way, and every socket, new ones
-// too, stays open. Lives in the caller's event loop; on a Unix socket only.
+// cable does: nothing passes either way, and every socket, new ones too,
+// stays open. Lives in the caller's event loop; a Unix socket only.
 class PgRelay
 {
 public:
-    // conninfo: the database's, with host= its socket folder.
+    // conninfo: the database's, whose host= is its socket's folder.
     bool start(const QString &conninfo)
     {
         static const QRegularExpression host(QStringLiteral("host=(\\S+)"));
-        m_conninfo = conninfo;
-        m_target = host.match(conninfo).captured(1) + QStringLiteral("/.s.PGSQL.5432");
-        m_conninfo.replace(host, QStringLiteral("host=") + m_dir.path());
-        QObject::connect(&m_server, &QLocalServer::newConnection, [this] {
-            while (QLocalSocket *client = m_server.nextPendingConnection()) {
-                auto *db = new QLocalSocket(client);
-                for (QLocalSocket *s : {client, db})
-                    QObject::connect(s, &QLocalSocket::readyRead, [this] { pump(); });
-                QObject::connect(client, &QLocalSocket::disconnected, [this] { pump(); });
-                QObject::connect(db, &QLocalSocket::disconnected, [this] { pump(); });
-                QObject::connect(db, &QLocalSocket::connected, [this] { pump(); });
-                db->connectToServer(m_target);
-                m_pairs.push_back({client, db});
+        const QString target = host.match(conninfo).captured(1) + QStringLiteral("/.s.PGSQL.5432");
+        m_conninfo = QString(conninfo).replace(host, QStringLiteral("host=") + m_dir.path());
+        QObject::connect(&m_server, &QLocalServer::newConnection, [this, target] {
+            QLocalSocket *client = m_server.nextPendingConnection();
+            auto *db = new QLocalSocket(client); // goes with it
+            for (QLocalSocket *s : {client, db}) {
+                QObject::connect(s, &QLocalSocket::readyRead, [this] { pump(); });
+                QObject::connect(s, &QLocalSocket::stateChanged, [this] { pump(); });
             }
+            db->connectToServer(target);
+            m_pairs.append(qMakePair(QPointer(client), db));
         });
         return m_dir.isValid() && m_server.listen(m_dir.filePath(QStringLiteral(".s.PGSQL.5432")));
     }
     QString conninfo() const { return m_conninfo; }
-    // Freezes once a chunk from a client holding marker is passed on.
+    // Freezes once a chunk from a client that holds marker is passed on.
     void freezeAfter(const QByteArray &marker) { m_marker = marker; }
     void freeze() { m_frozen = true; }
     void thaw() { m_frozen = false, pump(); }
@@ -46,29 +40,22 @@ public:
 private:
     void pump()
     {
-        for (auto &[client, db] : m_pairs) {
-            if (m_frozen || !client)
+        for (const auto &[client, db] : std::as_const(m_pairs)) {
+            if (m_frozen || !client || db->state() == QLocalSocket::ConnectingState)
                 continue;
-            if (db->state() == QLocalSocket::ConnectedState) {
-                const QByteArray up = client->readAll();
-                db->write(up);
-                client->write(db->readAll());
-                if (!m_marker.isEmpty() && up.contains(m_marker))
-                    m_frozen = true, m_marker.clear();
-            }
-            // Closed on one side: closed on the other, unless frozen.
-            if (client->state() == QLocalSocket::UnconnectedState || db->state() == QLocalSocket::UnconnectedState) {
-                client->disconnectFromServer(), db->disconnectFromServer();
-                client->deleteLater(), client = nullptr;
-            }
+            const QByteArray up = client->readAll();
+            db->write(up), client->write(db->readAll());
+            if (!m_marker.isEmpty() && up.contains(m_marker))
+                m_frozen = true, m_marker.clear();
+            if (client->state() == QLocalSocket::UnconnectedState || db->state() == QLocalSocket::UnconnectedState)
+                client->deleteLater();
         }
     }
 
     QTemporaryDir m_dir;
     QLocalServer m_server;
     QString m_conninfo;
-    QString m_target;
     QByteArray m_marker;
     bool m_frozen = false;
-    std::vector<std::pair<QPointer<QLocalSocket>, QLocalSocket *>> m_pairs;
+    QList<QPair<QPointer<QLocalSocket>, QLocalSocket *>> m_pairs;
 };

@@ -96,25 +96,22 @@ void TestChatRoom::keepsTheRecentLines()
 // the joining member's own from before a fail-over: same name, same host.
 void TestChatRoom::namesAcrossServers_data()
 {
-    QTest::addColumn<QStringList>("otherHosts");
+    QTest::addColumn<QList<OtherMember>>("others");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("another's") << QStringList{QStringLiteral("10.0.0.2")} << QStringLiteral("ann(2)");
-    QTest::newRow("own former entry") << QStringList{QStringLiteral("10.0.0.1")} << QStringLiteral("ann");
-    QTest::newRow("own and another's") << QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2")} << QStringLiteral("ann(2)");
+    const OtherMember own{QStringLiteral("ann"), QStringLiteral("10.0.0.1")}, another{QStringLiteral("ann"), QStringLiteral("10.0.0.2")};
+    QTest::newRow("another's") << QList<OtherMember>{another} << QStringLiteral("ann(2)");
+    QTest::newRow("own former entry") << QList<OtherMember>{own} << QStringLiteral("ann");
+    QTest::newRow("own and another's") << QList<OtherMember>{own, another} << QStringLiteral("ann(2)");
 }
 
 void TestChatRoom::namesAcrossServers()
 {
-    QFETCH(QStringList, otherHosts);
-    QFETCH(QString, shown);
+    QFETCH(QList<OtherMember>, others);
     Conversation conversation;
     ChatRoom room(conversation);
-    QList<OtherMember> others;
-    for (const QString &host : otherHosts)
-        others.append({QStringLiteral("ann"), host});
     room.setOthers(others);
     room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), At, QStringLiteral("10.0.0.1:40000"));
-    QCOMPARE(room.members().nameOf(1), shown);
+    QTEST(room.members().nameOf(1), "shown");
 }
 
 QTEST_GUILESS_MAIN(TestChatRoom)

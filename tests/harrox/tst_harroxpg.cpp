@@ -163,15 +163,12 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
 void TestHarroxPg::sessionsSetWhatThePromisesNeed()
 {
     const QString db = freshDatabase();
-    PgConnection admin(db);
-    QVERIFY(admin.open() && admin.exec(qPrintable(QStringLiteral("ALTER DATABASE %1 SET synchronous_commit = off")
-                                                      .arg(db.section(QStringLiteral("dbname="), 1)))).ok());
-    PgConnection session(db, 2000);
+    PgConnection admin(db), session(db, 2000);
+    QVERIFY(admin.open() && admin.exec(qPrintable(QStringLiteral("ALTER DATABASE %1 SET synchronous_commit = off").arg(db.section(QStringLiteral("dbname="), 1)))).ok());
     QVERIFY(session.open());
-    const PgResult shown = session.exec("SELECT current_setting('synchronous_commit'), current_setting('statement_timeout'),"
-                                        " current_setting('lock_timeout'), current_setting('idle_in_transaction_session_timeout')");
-    QCOMPARE(QStringList({shown.text(0, 0), shown.text(0, 1), shown.text(0, 2), shown.text(0, 3)}),
-             QStringList({QStringLiteral("on"), QStringLiteral("2s"), QStringLiteral("1s"), QStringLiteral("500ms")}));
+    QCOMPARE(session.exec("SELECT concat_ws(' ', current_setting('synchronous_commit'), current_setting('statement_timeout'),"
+                          " current_setting('lock_timeout'), current_setting('idle_in_transaction_session_timeout'))").text(0, 0),
+             QStringLiteral("on 2s 1s 500ms"));
 }
 
 // a's path to the database freezes while it holds the lock of a post.
@@ -179,23 +176,20 @@ void TestHarroxPg::frozenServerStopsNoOther()
 {
     const QString db = freshDatabase();
     PgRelay relay;
-    QVERIFY(relay.start(db));
     Harrox a, b;
     const QStringList bounded{QStringLiteral("--no-live"), QStringLiteral("--db-timeout=1600")};
+    QVERIFY(relay.start(db));
     QVERIFY(a.start(relay.conninfo(), bounded) && b.start(db, bounded));
     ChatClient ann, bob;
-    QVERIFY(ann.connectTo(a.port) && bob.connectTo(b.port));
-    ann.exchange(join(QStringLiteral("ann")));
-    bob.exchange(join(QStringLiteral("bob")));
-    const QString notice = ChatRoom::NotStoredNotice.toString();
+    QVERIFY(ann.connectTo(a.port) && bob.connectTo(b.port) && !ann.exchange(join(QStringLiteral("ann"))).isEmpty() && !bob.exchange(join(QStringLiteral("bob"))).isEmpty());
     relay.freezeAfter(QByteArrayLiteral("\0post_lock\0"));
     ann.send(post(QStringLiteral("stuck")));
     QTRY_VERIFY_WITH_TIMEOUT(relay.frozen(), WaitMs);
     // The database ends a's transaction, left idle, and the lock with it.
     QVERIFY(acknowledged(bob, QStringLiteral("meanwhile")));
     // a refuses rather than hangs, again and again.
-    QTRY_VERIFY_WITH_TIMEOUT(Cp932::decode(ann.received()).endsWith(notice + QStringLiteral("stuck")), WaitMs);
-    QVERIFY(divide(ann.exchange(post(QStringLiteral("still")))).right.endsWith(notice + QStringLiteral("still")));
+    QTRY_VERIFY_WITH_TIMEOUT(Cp932::decode(ann.received()).endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("stuck")), WaitMs);
+    QVERIFY(divide(ann.exchange(post(QStringLiteral("still")))).right.endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("still")));
     // Stopped with a post under way, a stops without acknowledging it.
     ann.send(post(QStringLiteral("at the stop")));
     ::kill(pid_t(a.process.processId()), SIGTERM);
@@ -214,10 +208,10 @@ void TestHarroxPg::renameFloodKeepsTheHeartbeat()
     Harrox a, b;
     QVERIFY(a.start(db) && b.start(db));
     ChatClient flooder;
-    QVERIFY(flooder.connectTo(a.port));
     QByteArray flood;
     for (int i = 1; i <= Renames; ++i)
         flood += join(QStringLiteral("r%1").arg(i));
+    QVERIFY(flooder.connectTo(a.port));
     flooder.send(flood);
     QTRY_VERIFY_WITH_TIMEOUT(b.shown().left.contains(QStringLiteral("r%1").arg(Renames)), 6 * WaitMs);
     QVERIFY2(!b.log.contains(QStringLiteral("swept")), qPrintable(b.log));

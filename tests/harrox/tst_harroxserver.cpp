@@ -117,20 +117,14 @@ void TestHarroxServer::refusedAtStart()
 void TestHarroxServer::servesWithinTheOpenFileLimit()
 {
     constexpr int Files = 96;
-    constexpr int Connections = 100;
     HarroxProcess server;
-    server.process.setChildProcessModifier([] {
-        const rlimit few{Files, Files};
-        ::setrlimit(RLIMIT_NOFILE, &few);
-    });
+    server.process.setChildProcessModifier([] { const rlimit few{Files, Files}; ::setrlimit(RLIMIT_NOFILE, &few); });
     QVERIFY(server.start({QStringLiteral("--db"), m_dir.filePath(QStringLiteral("files")), QStringLiteral("--max-clients=1000")}));
-    QVERIFY2(server.log.contains(QStringLiteral("--max-clients 1000 is more than the open-file limit of %1 allows: up to %2 clients")
-                                     .arg(Files).arg(Files - ServerOptions::ReservedFiles)), qPrintable(server.log));
+    QVERIFY2(server.log.contains(QStringLiteral("--max-clients 1000 is more than the open-file limit of %1 allows: up to %2 clients").arg(Files).arg(Files - ServerOptions::ReservedFiles)), qPrintable(server.log));
     std::vector<std::unique_ptr<ChatClient>> clients;
     int served = 0;
-    for (int i = 0; i < Connections; ++i) {
-        clients.push_back(std::make_unique<ChatClient>());
-        ChatClient &client = *clients.back();
+    for (int i = 0; i < Files; ++i) {
+        ChatClient &client = *clients.emplace_back(std::make_unique<ChatClient>());
         QVERIFY(client.connectTo(server.port));
         client.send(join(QStringLiteral("c%1").arg(i)));
         QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("/*/") || client.socket.state() == QAbstractSocket::UnconnectedState, WaitMs);
