@@ -33,7 +33,6 @@ public:
     QString conninfo() const { return m_conninfo; }
     // Freezes once a chunk from a client that holds marker is passed on.
     void freezeAfter(const QByteArray &marker) { m_marker = marker; }
-    void freeze() { m_frozen = true; }
     void thaw() { m_frozen = false, pump(); }
     bool frozen() const { return m_frozen; }
 
@@ -43,12 +42,15 @@ private:
         for (const auto &[client, db] : std::as_const(m_pairs)) {
             if (m_frozen || !client || db->state() == QLocalSocket::ConnectingState)
                 continue;
+            // Closed on one side: closed on the other.
+            if (client->state() != QLocalSocket::ConnectedState || db->state() != QLocalSocket::ConnectedState) {
+                client->deleteLater();
+                continue;
+            }
             const QByteArray up = client->readAll();
             db->write(up), client->write(db->readAll());
             if (!m_marker.isEmpty() && up.contains(m_marker))
                 m_frozen = true, m_marker.clear();
-            if (client->state() == QLocalSocket::UnconnectedState || db->state() == QLocalSocket::UnconnectedState)
-                client->deleteLater();
         }
     }
 
