@@ -264,7 +264,8 @@ int main(int argc, char *argv[])
         const QString db = cluster.conninfo(name);
         PgRelay relay;
         Server a, b;
-        if (!relay.start(db) || !a.start(relay.conninfo()) || !b.start(db)) {
+        const QString frozenPath = relay.start(db);
+        if (frozenPath.isEmpty() || !a.start(frozenPath) || !b.start(db)) {
             std::fprintf(stderr, "servers did not start: %s%s\n", qPrintable(a.log), qPrintable(b.log));
             return 1;
         }
@@ -286,7 +287,7 @@ int main(int argc, char *argv[])
         case 0:
             a.stop(SIGKILL);
             pause(faultMs);
-            a.start(relay.conninfo());
+            a.start(frozenPath);
             break;
         case 1:
             offLoop([&] { cluster.stop("immediate"), cluster.start(); });

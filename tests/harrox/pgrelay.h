@@ -12,12 +12,12 @@
 class PgRelay
 {
 public:
-    // conninfo: the database's, whose host= is its socket's folder.
-    bool start(const QString &conninfo)
+    // conninfo: the database's, whose host= is its socket's folder. Returns
+    // the relay's, or nothing when it cannot listen.
+    QString start(const QString &conninfo)
     {
         static const QRegularExpression host(QStringLiteral("host=(\\S+)"));
         const QString target = host.match(conninfo).captured(1) + QStringLiteral("/.s.PGSQL.5432");
-        m_conninfo = QString(conninfo).replace(host, QStringLiteral("host=") + m_dir.path());
         QObject::connect(&m_server, &QLocalServer::newConnection, [this, target] {
             QLocalSocket *client = m_server.nextPendingConnection();
             auto *db = new QLocalSocket(client); // goes with it
@@ -28,9 +28,9 @@ public:
             db->connectToServer(target);
             m_pairs.append(qMakePair(QPointer(client), db));
         });
-        return m_dir.isValid() && m_server.listen(m_dir.filePath(QStringLiteral(".s.PGSQL.5432")));
+        const bool listening = m_dir.isValid() && m_server.listen(m_dir.filePath(QStringLiteral(".s.PGSQL.5432")));
+        return listening ? QString(conninfo).replace(host, QStringLiteral("host=") + m_dir.path()) : QString();
     }
-    QString conninfo() const { return m_conninfo; }
     // Freezes once a chunk from a client that holds marker is passed on.
     void freezeAfter(const QByteArray &marker) { m_marker = marker; }
     void thaw() { m_frozen = false, pump(); }
@@ -56,7 +56,6 @@ private:
 
     QTemporaryDir m_dir;
     QLocalServer m_server;
-    QString m_conninfo;
     QByteArray m_marker;
     bool m_frozen = false;
     QList<QPair<QPointer<QLocalSocket>, QLocalSocket *>> m_pairs;

@@ -121,12 +121,11 @@ void TestHarroxServer::servesWithinTheOpenFileLimit()
     server.process.setChildProcessModifier([] { const rlimit few{Files, Files}; ::setrlimit(RLIMIT_NOFILE, &few); });
     QVERIFY(server.start({QStringLiteral("--db"), m_dir.filePath(QStringLiteral("files")), QStringLiteral("--max-clients=1000")}));
     QVERIFY2(server.log.contains(QStringLiteral("--max-clients 1000 is more than the open-file limit of %1 allows: up to %2 clients").arg(Files).arg(Files - ServerOptions::ReservedFiles)), qPrintable(server.log));
-    std::vector<std::unique_ptr<ChatClient>> clients;
+    ChatClient clients[Files];
     int served = 0;
-    for (int i = 0; i < Files; ++i) {
-        ChatClient &client = *clients.emplace_back(std::make_unique<ChatClient>());
+    for (ChatClient &client : clients) {
         QVERIFY(client.connectTo(server.port));
-        client.send(join(QStringLiteral("c%1").arg(i)));
+        client.send(join(QStringLiteral("c")));
         QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("/*/") || client.socket.state() == QAbstractSocket::UnconnectedState, WaitMs);
         served += client.received().contains("/*/");
     }
