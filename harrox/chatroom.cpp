@@ -14,13 +14,14 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
 {
     Outcome outcome;
     switch (request.verb) {
-    case Request::Verb::Join:
-        outcome.effect = m_members.join(connection, request.text()) ? Effect::Joined
-                                                                     : Effect::Renamed;
+    case Request::Verb::Join: {
+        const QString host = peer.left(peer.lastIndexOf(QLatin1Char(':')));
+        outcome.effect = m_members.join(connection, request.text(), host) ? Effect::Joined
+                                                                           : Effect::Renamed;
         if (m_observer)
-            m_observer->memberShown(connection, m_members.nameOf(connection),
-                                    peer.left(peer.lastIndexOf(QLatin1Char(':'))));
+            m_observer->memberShown(connection, m_members.nameOf(connection), host);
         break;
+    }
     case Request::Verb::Message:
         if (!m_members.contains(connection)) {
             outcome.effect = Effect::NotJoined;

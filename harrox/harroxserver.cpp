@@ -4,6 +4,8 @@
 #include "clientconnection.h"
 #include "storewriter.h"
 
+#include <QTimer>
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -55,8 +57,7 @@ HarroxServer::~HarroxServer()
 
 bool HarroxServer::listen()
 {
-    m_server.setListenBacklogSize(PendingConnections);
-    return m_server.listen(m_options.listenAddress(), m_options.port());
+    return m_server.listen(m_options.listenAddress(), m_options.port(), PendingConnections);
 }
 
 void HarroxServer::accept(int fd)
@@ -130,6 +131,8 @@ void HarroxServer::forget(quint64 id)
     if (--m_perHost[connection->host()] <= 0)
         m_perHost.remove(connection->host());
     connection->deleteLater();
+    // Its descriptor closes as it goes: one more to accept with.
+    QTimer::singleShot(0, &m_server, &DescriptorServer::descriptorFreed);
 }
 
 void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,

@@ -30,6 +30,9 @@ namespace {
 constexpr int ExitUsage = 2;
 constexpr int ExitFailure = 1;
 constexpr int StatusIntervalMs = 5000;
+// At a stop, what still waits on the database gets this long; a post not
+// stored by then is not acknowledged.
+constexpr int StopGraceMs = 1000;
 
 // Every client is an open file: take all that the hard limit allows.
 qint64 raiseOpenFileLimit()
@@ -82,10 +85,10 @@ std::unique_ptr<ConversationStore> openSqlite(const QString &path)
     return store;
 }
 
-std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo)
+std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo, int timeoutMs)
 {
     auto store = std::make_unique<PgConversationStore>(
-        conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces));
+        conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces), timeoutMs);
     if (!store->isOpen()) {
         qCritical("PostgreSQL (%s): %s", qUtf8Printable(conninfo), qUtf8Printable(store->errorString()));
         return nullptr;
@@ -131,14 +134,15 @@ int main(int argc, char *argv[])
         break;
     }
     LogFormat::setLevel(options.logLevel());
-    options.setOpenFileLimit(raiseOpenFileLimit());
+    if (const QString lowered = options.setOpenFileLimit(raiseOpenFileLimit()); !lowered.isEmpty())
+        qWarning("%s", qUtf8Printable(lowered));
 
     const bool shared = !options.postgres().isEmpty();
     const QString databasePath = shared ? QStringLiteral("PostgreSQL") : options.databasePath();
     PgConversationStore *pgStore = nullptr;
     std::unique_ptr<ConversationStore> store;
     if (shared) {
-        auto opened = openPostgres(options.postgres());
+        auto opened = openPostgres(options.postgres(), options.dbTimeoutMs());
         pgStore = opened.get();
         store = std::move(opened);
     } else {
@@ -263,7 +267,9 @@ int main(int argc, char *argv[])
                                   .arg(QHostInfo::localHostName(), server.address().toString())
                                   .arg(server.port()).arg(QCoreApplication::applicationPid());
         follower = std::make_unique<PgFollower>(
-            options.postgres(), label, PgFollower::Settings{options.beatMs(), options.expiryMs()});
+            options.postgres(), label,
+            PgFollower::Settings{options.beatMs(), options.expiryMs(), PgFollower::Settings().pollMs,
+                                 options.dbTimeoutMs()});
         QObject::connect(follower.get(), &PgFollower::rowsArrived, &server, showRows);
         QObject::connect(follower.get(), &PgFollower::othersChanged, &server,
                          [&](const QList<OtherMember> &others) {
@@ -287,6 +293,11 @@ int main(int argc, char *argv[])
         qInfo("live delivery off (--no-live), replies at least %d ms apart", options.replyGapMs());
 
     const int status = QCoreApplication::exec();
+    // Whatever the database does: a hung one costs the stop this, no more.
+    if (pgStore)
+        pgStore->stopWithin(StopGraceMs);
+    if (follower)
+        follower->stopWithin(StopGraceMs);
     stopFollower();
     stopWriter();
     qInfo("stopped");

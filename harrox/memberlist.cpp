@@ -11,14 +11,14 @@ constexpr QByteArrayView SlashStar = "/*";
 constexpr QByteArrayView SlashWideStar = "/\x81\x96"; // "/＊" in CP932
 } // namespace
 
-bool MemberList::join(quint64 connection, const QString &name)
+bool MemberList::join(quint64 connection, const QString &name, const QString &host)
 {
     m_renderedValid = false;
     ++m_revision;
     const qsizetype index = indexOf(connection);
     if (index >= 0)
         m_shown.remove(m_members[index].name);
-    const QString shown = distinct(cleanText(name).left(MaxNameLength));
+    const QString shown = distinct(cleanText(name).left(MaxNameLength), host);
     m_shown.insert(shown);
     if (index >= 0) {
         m_members[index].name = shown;
@@ -28,10 +28,14 @@ bool MemberList::join(quint64 connection, const QString &name)
     return true;
 }
 
-QString MemberList::distinct(const QString &name) const
+QString MemberList::distinct(const QString &name, const QString &host) const
 {
+    const auto heldElsewhere = [&](const QString &shown) {
+        const auto hosts = m_othersShown.constFind(shown);
+        return hosts != m_othersShown.cend() && (hosts->size() > 1 || !hosts->contains(host));
+    };
     QString shown = name;
-    for (int n = 2; m_shown.contains(shown) || m_othersShown.contains(shown); ++n)
+    for (int n = 2; m_shown.contains(shown) || heldElsewhere(shown); ++n)
         shown = QStringLiteral("%1(%2)").arg(name).arg(n);
     return shown;
 }
@@ -53,7 +57,7 @@ void MemberList::setOthers(const QList<OtherMember> &others)
     m_others = others;
     m_othersShown.clear();
     for (const OtherMember &other : others)
-        m_othersShown.insert(other.name);
+        m_othersShown[other.name].insert(other.host);
     m_renderedValid = false;
     ++m_revision;
 }

@@ -3,6 +3,7 @@
 #include "memberobserver.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -19,9 +20,12 @@ public:
 
     // Joins, or renames a connection that has joined already (keeping its
     // place). The name is cleaned, cut to MaxNameLength and, when another
-    // member shows it already, told apart as "name(2)", "name(3)"...
-    // Returns false when it was a rename.
-    bool join(quint64 connection, const QString &name);
+    // member shows it already, told apart as "name(2)", "name(3)"... Another
+    // server's member of the same name from the same host does not count:
+    // it is this member's own entry from before a crash or a fail-over,
+    // still there until its server is swept. Returns false when it was a
+    // rename.
+    bool join(quint64 connection, const QString &name, const QString &host = {});
     bool remove(quint64 connection);
     bool contains(quint64 connection) const;
     QString nameOf(quint64 connection) const;
@@ -52,12 +56,13 @@ private:
     };
 
     qsizetype indexOf(quint64 connection) const;
-    QString distinct(const QString &name) const;
+    QString distinct(const QString &name, const QString &host) const;
 
     QList<Member> m_members;
     QSet<QString> m_shown;
     QList<OtherMember> m_others;
-    QSet<QString> m_othersShown;
+    // Name → the hosts other servers show it for.
+    QHash<QString, QSet<QString>> m_othersShown;
     mutable QByteArray m_rendered;
     mutable bool m_renderedValid = false;
     quint64 m_revision = 0;

@@ -3,17 +3,20 @@
 #include "conversation.h"
 #include "pgschema.h"
 
+#include <QScopeGuard>
+
 // The columns every read of rows returns, in rowsOf()'s order.
 #define HARROX_ROW_COLUMNS "id, posted_at, name, body, peer"
 
-PgConversationStore::PgConversationStore(const QString &conninfo, const QString &keyPrefix)
-    : m_db(conninfo)
+PgConversationStore::PgConversationStore(const QString &conninfo, const QString &keyPrefix,
+                                         int timeoutMs)
+    : m_db(conninfo, timeoutMs)
     , m_keyPrefix(keyPrefix)
 {
     prepareMessages(m_db);
     m_db.prepare("post_lock", "SELECT pg_advisory_xact_lock(" + QByteArray::number(PgSchema::PostLock) + ")");
     m_db.prepare("post_notify", "SELECT pg_notify('harrox_messages', $1)");
-    if (!PgSchema::upgrade(conninfo, &m_error))
+    if (!PgSchema::upgrade(conninfo, &m_error, timeoutMs))
         return;
     if (!m_db.open())
         m_error = m_db.errorString();
@@ -68,7 +71,10 @@ bool PgConversationStore::append(QList<StoredMessage> &messages)
     for (qsizetype i = 0; i < messages.size(); ++i)
         keys.append((m_keyPrefix + QLatin1Char(':') + QString::number(m_nextKey++)).toUtf8());
     // A connection found broken is opened again once, and the same posts
-    // with the same keys tried again: each lands at most once.
+    // with the same keys tried again: each lands at most once. All within
+    // one bound, so that a hung database costs a post its timeout only.
+    m_db.setDeadline(m_db.timeoutMs());
+    const auto unbounded = qScopeGuard([this] { m_db.setDeadline(-1); });
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!m_db.isOpen() && !reconnect()) {
             m_error = QStringLiteral("database not reachable: %1").arg(m_error);

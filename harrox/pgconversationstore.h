@@ -27,10 +27,13 @@ public:
     static constexpr int MostBackOffMs = 2000;
 
     // keyPrefix: unique to this process, so that a retried post is told apart
-    // from every other.
-    PgConversationStore(const QString &conninfo, const QString &keyPrefix);
+    // from every other. timeoutMs: the most a post waits for its answer, the
+    // lock and the commit included; refused after it.
+    PgConversationStore(const QString &conninfo, const QString &keyPrefix, int timeoutMs);
 
     bool isOpen() const { return m_db.isOpen(); }
+    // From any thread: a post under way, or any later, gives up within this.
+    void stopWithin(int ms) { m_db.stopWithin(ms); }
     void setRowsHandler(RowsHandler handler) { m_rows = std::move(handler); }
     // The last row handed to the rows handler; read from any thread.
     const std::atomic<qint64> &delivered() const { return m_delivered; }

@@ -2,6 +2,7 @@
 
 #include "conversation.h"
 #include "pgconversationstore.h"
+#include "pgheartbeat.h"
 
 #include <QSocketNotifier>
 
@@ -10,17 +11,22 @@
 PgFollower::PgFollower(const QString &conninfo, const QString &label, const Settings &settings,
                        QObject *parent)
     : QObject(parent)
-    , m_db(conninfo)
+    , m_db(conninfo, settings.timeoutMs)
     , m_label(label)
     , m_settings(settings)
+    , m_heartbeat(std::make_unique<PgHeartbeat>(conninfo, settings.beatMs, settings.expiryMs,
+                                                settings.timeoutMs))
 {
+    m_heartbeatThread.setObjectName(QStringLiteral("heartbeat"));
+    m_heartbeat->moveToThread(&m_heartbeatThread);
+    connect(m_heartbeat.get(), &PgHeartbeat::lost, this, [this](qint64 id) {
+        // Swept while it could not beat in time: back with its members.
+        if (m_up && id == m_serverId)
+            check(registerServer());
+    });
     PgConversationStore::prepareMessages(m_db);
     m_db.prepare("server_add", "INSERT INTO servers (label) VALUES ($1) RETURNING id");
     m_db.prepare("server_drop", "DELETE FROM servers WHERE id = $1");
-    m_db.prepare("server_beat", "UPDATE servers SET beat = now() WHERE id = $1 RETURNING id");
-    m_db.prepare("server_sweep",
-                 "WITH gone AS (DELETE FROM servers WHERE beat < now() - make_interval(secs => $1::float8 / 1000)"
-                 " RETURNING id) SELECT count(*) FROM gone");
     m_db.prepare("member_put",
                  "INSERT INTO members (server_id, connection, name, host) VALUES ($1, $2, $3, $4)"
                  " ON CONFLICT (server_id, connection) DO UPDATE SET name = excluded.name");
@@ -28,12 +34,10 @@ PgFollower::PgFollower(const QString &conninfo, const QString &label, const Sett
     m_db.prepare("members_notify", "SELECT pg_notify('harrox_members', '')");
     m_db.prepare("members_others",
                  "SELECT name, host FROM members WHERE server_id <> $1 ORDER BY seq");
-    for (QTimer *timer : {&m_beat, &m_poll, &m_retry})
+    for (QTimer *timer : {&m_poll, &m_retry})
         timer->setParent(this);
-    m_beat.setInterval(m_settings.beatMs);
     m_poll.setInterval(m_settings.pollMs);
     m_retry.setSingleShot(true);
-    connect(&m_beat, &QTimer::timeout, this, &PgFollower::beat);
     connect(&m_poll, &QTimer::timeout, this, [this] {
         catchUp();
         readOthers();
@@ -46,14 +50,26 @@ PgFollower::~PgFollower() = default;
 void PgFollower::start(qint64 lastId)
 {
     m_seen = lastId;
-    m_beat.start();
+    m_heartbeatThread.start();
+    QMetaObject::invokeMethod(m_heartbeat.get(), &PgHeartbeat::start);
     m_poll.start();
     connectNow();
 }
 
+void PgFollower::stopWithin(int ms)
+{
+    m_db.stopWithin(ms);
+    m_heartbeat->stopWithin(ms);
+}
+
 void PgFollower::stop()
 {
-    m_beat.stop();
+    if (m_heartbeatThread.isRunning()) {
+        QMetaObject::invokeMethod(m_heartbeat.get(), &PgHeartbeat::stop, Qt::BlockingQueuedConnection);
+        m_heartbeatThread.quit();
+        m_heartbeatThread.wait();
+    }
+    m_heartbeat->setServer(0);
     m_poll.stop();
     m_retry.stop();
     // Leaving at once spares the others a wait for the expiry.
@@ -68,8 +84,7 @@ void PgFollower::memberShown(quint64 connection, const QString &name, const QStr
 {
     QMetaObject::invokeMethod(this, [=, this] {
         m_local.insert(connection, {name, host});
-        if (m_up && check(writeMember(connection)))
-            query("members_notify");
+        changed(connection);
     }, Qt::QueuedConnection);
 }
 
@@ -77,10 +92,35 @@ void PgFollower::memberLeft(quint64 connection)
 {
     QMetaObject::invokeMethod(this, [=, this] {
         m_local.remove(connection);
-        if (m_up && check(query("member_drop", {QByteArray::number(m_serverId),
-                                                   QByteArray::number(connection)}).ok()))
-            query("members_notify");
+        changed(connection);
     }, Qt::QueuedConnection);
+}
+
+void PgFollower::changed(quint64 connection)
+{
+    m_changed.insert(connection);
+    // Written after every change already queued: a flood of renames is one
+    // row and one transaction, not one round trip each.
+    if (!std::exchange(m_writeQueued, true))
+        QMetaObject::invokeMethod(this, &PgFollower::writeChanges, Qt::QueuedConnection);
+}
+
+void PgFollower::writeChanges()
+{
+    m_writeQueued = false;
+    // A reconnect writes every member anew.
+    if (!m_up || m_changed.isEmpty())
+        return;
+    bool ok = m_db.exec("BEGIN").ok();
+    for (auto it = m_changed.cbegin(); ok && it != m_changed.cend(); ++it) {
+        ok = m_local.contains(*it) ? writeMember(*it)
+                                   : query("member_drop", {QByteArray::number(m_serverId),
+                                                           QByteArray::number(*it)}).ok();
+    }
+    if (check(ok && query("members_notify").ok() && m_db.exec("COMMIT").ok()))
+        m_changed.clear();
+    else if (m_up)
+        m_db.exec("ROLLBACK");
 }
 
 PgResult PgFollower::query(const QByteArray &name, const QList<QByteArray> &parameters)
@@ -150,6 +190,8 @@ bool PgFollower::registerServer()
         if (!writeMember(it.key()))
             return false;
     }
+    m_changed.clear();
+    m_heartbeat->setServer(m_serverId);
     return query("members_notify").ok();
 }
 
@@ -220,21 +262,4 @@ void PgFollower::readOthers()
     // client a push.
     if (others != m_others)
         emit othersChanged(m_others = others);
-}
-
-void PgFollower::beat()
-{
-    if (!m_up)
-        return;
-    const PgResult beaten = query("server_beat", {QByteArray::number(m_serverId)});
-    if (!check(beaten.ok()))
-        return;
-    // Swept while it could not beat in time: back with its members.
-    if (beaten.rows() == 0 && !check(registerServer()))
-        return;
-    const PgResult swept = query("server_sweep", {QByteArray::number(m_settings.expiryMs)});
-    if (check(swept.ok()) && swept.int64(0, 0) > 0) {
-        qInfo("swept %lld servers whose heartbeat stopped", swept.int64(0, 0));
-        query("members_notify");
-    }
 }

@@ -40,9 +40,9 @@ bool execute(PgConnection &db, const char *sql, QString *error)
 
 } // namespace
 
-bool PgSchema::upgrade(const QString &conninfo, QString *error)
+bool PgSchema::upgrade(const QString &conninfo, QString *error, int timeoutMs)
 {
-    PgConnection db(conninfo);
+    PgConnection db(conninfo, timeoutMs);
     if (!db.open()) {
         *error = db.errorString();
         return false;

@@ -13,6 +13,7 @@ public:
     static constexpr qint64 SchemaLock = 0x4861727230;
     static constexpr qint64 PostLock = 0x4861727231;
 
-    // Connects on its own for the upgrade, and leaves when it is done.
-    static bool upgrade(const QString &conninfo, QString *error);
+    // Connects on its own for the upgrade, and leaves when it is done;
+    // timeoutMs as for PgConnection.
+    static bool upgrade(const QString &conninfo, QString *error, int timeoutMs = 0);
 };

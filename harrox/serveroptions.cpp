@@ -14,6 +14,9 @@ constexpr int MaxPort = 65535;
 constexpr int MaxRequestTimeoutMs = 3600 * 1000;
 constexpr int MaxReplyGapMs = 10 * 1000;
 constexpr qint64 MaxPushKibPerSecond = 1024 * 1024 * 1024;
+// A transaction idle a quarter of it is ended: below this a busy machine's
+// own posts would be.
+constexpr int MinDbTimeoutMs = 400;
 } // namespace
 
 ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
@@ -95,6 +98,11 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("With --postgres: a server silent this many milliseconds is dropped "
                        "with its members (default %1).").arg(DefaultExpiryMs),
         QStringLiteral("ms"));
+    const QCommandLineOption dbTimeout(
+        QStringLiteral("db-timeout"),
+        QStringLiteral("With --postgres: milliseconds a post may wait on the database before it "
+                       "is refused (default %1).").arg(DefaultDbTimeoutMs),
+        QStringLiteral("ms"));
     const QCommandLineOption config(
         QStringLiteral("config"),
         QStringLiteral("Read these options from a file first, one a line as \"name = value\" "
@@ -118,7 +126,7 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("path"));
     // What a configuration file may set: the server's settings, not one-off commands.
     const QList<QCommandLineOption> settings{listen, port, db, allow, maxClients, maxPerHost, requestTimeout,
-                                             noLive, pushRate, replyGap, postgres, beat, expiry, logLevel,
+                                             noLive, pushRate, replyGap, postgres, beat, expiry, dbTimeout, logLevel,
                                              statusSocket};
     parser.addOptions({help, version});
     parser.addOptions(settings);
@@ -220,6 +228,11 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         if (!ok || m_expiryMs > MaxRequestTimeoutMs)
             return fail(QStringLiteral("not an expiry: %1").arg(parser.value(expiry)));
     }
+    if (parser.isSet(dbTimeout)) {
+        m_dbTimeoutMs = parser.value(dbTimeout).toInt(&ok);
+        if (!ok || m_dbTimeoutMs < MinDbTimeoutMs || m_dbTimeoutMs > MaxRequestTimeoutMs)
+            return fail(QStringLiteral("not a database timeout: %1").arg(parser.value(dbTimeout)));
+    }
     if (m_expiryMs <= m_beatMs)
         return fail(QStringLiteral("the expiry (%1 ms) must be longer than the heartbeat (%2 ms)")
                         .arg(m_expiryMs).arg(m_beatMs));
@@ -261,12 +274,20 @@ QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
     differs(m_pushKibPerSecond != fresh.m_pushKibPerSecond, "push-rate");
     differs(m_replyGapMs != fresh.m_replyGapMs, "reply-gap");
     differs(m_beatMs != fresh.m_beatMs || m_expiryMs != fresh.m_expiryMs, "beat/expiry");
+    differs(m_dbTimeoutMs != fresh.m_dbTimeoutMs, "db-timeout");
     return restart;
 }
 
-void ServerOptions::setOpenFileLimit(qint64 files)
+QString ServerOptions::setOpenFileLimit(qint64 files)
 {
     m_fileLimitClients = int(std::clamp<qint64>(files - ReservedFiles, 1, INT_MAX));
+    if (m_maxClients <= m_fileLimitClients)
+        return {};
+    const QString lowered = QStringLiteral("--max-clients %1 is more than the open-file limit of %2 "
+                                           "allows: up to %3 clients")
+                                .arg(m_maxClients).arg(files).arg(m_fileLimitClients);
+    m_maxClients = m_fileLimitClients;
+    return lowered;
 }
 
 QString ServerOptions::defaultDatabasePath()

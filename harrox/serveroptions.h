@@ -30,6 +30,11 @@ public:
     // last beat is older than the expiry is taken for dead with its members.
     static constexpr int DefaultBeatMs = 1000;
     static constexpr int DefaultExpiryMs = 3000;
+    // With --postgres, the most a post waits on the database before it is
+    // refused; the database's own bounds on harrox's sessions follow from it.
+    // Two of them, a post queued behind one that waits it out, stay within
+    // 10 s.
+    static constexpr int DefaultDbTimeoutMs = 4000;
 
     // arguments[0] is the program name. On ShowHelp, ShowVersion and Fail,
     // message() holds what to print.
@@ -42,7 +47,9 @@ public:
     const AllowList &allowList() const { return m_allow; }
     // --max-clients, or what the open-file limit allows.
     int maxClients() const { return m_maxClients > 0 ? m_maxClients : m_fileLimitClients; }
-    void setOpenFileLimit(qint64 files);
+    // Lowers a --max-clients beyond what the limit allows, so that accepting
+    // never runs out of descriptors; returns what to log about it, if anything.
+    QString setOpenFileLimit(qint64 files);
     int maxPerHost() const { return m_maxPerHost; }
     int requestTimeoutMs() const { return m_requestTimeoutMs; }
     bool live() const { return m_live; }
@@ -64,6 +71,7 @@ public:
     // connected (the allow-list, the client limits, the request time-out,
     // the log level) and names what changed but needs a restart.
     QStringList takeReloadable(const ServerOptions &fresh);
+    int dbTimeoutMs() const { return m_dbTimeoutMs; }
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -92,4 +100,5 @@ private:
     QString m_config;
     QString m_statusSocket;
     QString m_logLevel = QStringLiteral("info");
+    int m_dbTimeoutMs = DefaultDbTimeoutMs;
 };

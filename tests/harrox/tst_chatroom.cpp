@@ -35,6 +35,8 @@ private slots:
     void keepsTheRecentLines();
     void logLineIsOneLine_data();
     void logLineIsOneLine();
+    void namesAcrossServers_data();
+    void namesAcrossServers();
 };
 
 // A log line no message can split or colour.
@@ -109,6 +111,28 @@ void TestChatRoom::keepsTheRecentLines()
     QVERIFY(room.reply(1).endsWith("a> 1000"));
     room.addStored({At, QStringLiteral("a"), QStringLiteral("new"), {}});
     QVERIFY(room.reply(1).endsWith("a> new"));
+}
+
+// Another server's entry counts as a second holder of the name unless it is
+// the joining member's own from before a fail-over: same name, same host.
+void TestChatRoom::namesAcrossServers_data()
+{
+    QTest::addColumn<QList<OtherMember>>("others");
+    QTest::addColumn<QString>("shown");
+    const OtherMember own{QStringLiteral("ann"), QStringLiteral("10.0.0.1")}, another{QStringLiteral("ann"), QStringLiteral("10.0.0.2")};
+    QTest::newRow("another's") << QList<OtherMember>{another} << QStringLiteral("ann(2)");
+    QTest::newRow("own former entry") << QList<OtherMember>{own} << QStringLiteral("ann");
+    QTest::newRow("own and another's") << QList<OtherMember>{own, another} << QStringLiteral("ann(2)");
+}
+
+void TestChatRoom::namesAcrossServers()
+{
+    QFETCH(QList<OtherMember>, others);
+    Conversation conversation;
+    ChatRoom room(conversation);
+    room.setOthers(others);
+    room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), At, QStringLiteral("10.0.0.1:40000"));
+    QTEST(room.members().nameOf(1), "shown");
 }
 
 QTEST_GUILESS_MAIN(TestChatRoom)

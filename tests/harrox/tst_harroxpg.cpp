@@ -1,8 +1,11 @@
 #include "harroxprocess.h"
 #include "pgcluster.h"
+#include "pgrelay.h"
 
 #include "chatroom.h"
 #include "pgconnection.h"
+
+#include <csignal>
 
 // Several real harrox processes sharing one conversation through a private
 // PostgreSQL cluster that this test starts and stops itself.
@@ -45,6 +48,8 @@ private slots:
     void twoServersShowOneOrder();
     void databaseRestartLosesNothingAcknowledged();
     void killedLeavesNothing();
+    void frozenServerStopsNoOther();
+    void renameFloodKeepsTheHeartbeat();
 
 private:
     QString freshDatabase();
@@ -124,9 +129,17 @@ void TestHarroxPg::twoServersShowOneOrder()
     QTRY_VERIFY_WITH_TIMEOUT(!b.shown().left.contains(QStringLiteral("w2")), 400 + 100 + 1500);
 }
 
+// Also where the administrator made commits asynchronous, for speed.
 void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
 {
     const QString db = freshDatabase();
+    PgConnection admin(db), session(db, 2000);
+    QVERIFY(admin.open() && admin.exec(qPrintable(QStringLiteral("ALTER DATABASE %1 SET synchronous_commit = off").arg(db.section(QStringLiteral("dbname="), 1)))).ok());
+    // Harrox's sessions set what its promises need, and bound their waits.
+    QVERIFY(session.open());
+    QCOMPARE(session.exec("SELECT concat_ws(' ', current_setting('synchronous_commit'), current_setting('statement_timeout'),"
+                          " current_setting('lock_timeout'), current_setting('idle_in_transaction_session_timeout'))").text(0, 0),
+             QStringLiteral("on 2s 1s 500ms"));
     Harrox a, b;
     QVERIFY(a.start(db, {QStringLiteral("--no-live")}) && b.start(db, {QStringLiteral("--no-live")}));
     ChatClient ann, bob;
@@ -190,6 +203,51 @@ void TestHarroxPg::killedLeavesNothing()
     ::kill(pid_t(copy.processId()), SIGKILL);
     QVERIFY(copy.waitForFinished(WaitMs));
     QTRY_VERIFY_WITH_TIMEOUT(!anyProcessNames(folder) && !QFileInfo::exists(QString::fromLocal8Bit(folder)), 10000);
+}
+
+// a's path to the database freezes while it holds the lock of a post.
+void TestHarroxPg::frozenServerStopsNoOther()
+{
+    const QString db = freshDatabase();
+    PgRelay relay;
+    Harrox a, b;
+    const QStringList bounded{QStringLiteral("--no-live"), QStringLiteral("--db-timeout=1600")};
+    const QString frozenPath = relay.start(db);
+    QVERIFY(!frozenPath.isEmpty() && a.start(frozenPath, bounded) && b.start(db, bounded));
+    ChatClient ann, bob;
+    QVERIFY(ann.connectTo(a.port) && bob.connectTo(b.port) && !ann.exchange(join(QStringLiteral("ann"))).isEmpty() && !bob.exchange(join(QStringLiteral("bob"))).isEmpty());
+    relay.freezeAfter(QByteArrayLiteral("\0post_lock\0"));
+    ann.send(post(QStringLiteral("stuck")));
+    QTRY_VERIFY_WITH_TIMEOUT(relay.frozen(), WaitMs);
+    // The database ends a's transaction, left idle, and the lock with it.
+    QVERIFY(acknowledged(bob, QStringLiteral("meanwhile")));
+    // a refuses rather than hangs, again and again.
+    QTRY_VERIFY_WITH_TIMEOUT(Cp932::decode(ann.received()).endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("stuck")), WaitMs);
+    QVERIFY(divide(ann.exchange(post(QStringLiteral("still")))).right.endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("still")));
+    // Stopped with a post under way, a stops without acknowledging it.
+    ann.send(post(QStringLiteral("at the stop")));
+    ::kill(pid_t(a.process.processId()), SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(a.process.state() == QProcess::NotRunning, WaitMs);
+    QVERIFY(a.log.endsWith(QStringLiteral("stopped\n")));
+    QVERIFY(!Cp932::decode(ann.received()).endsWith(QStringLiteral("> at the stop")));
+    relay.thaw();
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), QStringList{QStringLiteral("meanwhile")}, WaitMs);
+}
+
+// Renames queued on a's follower must not make b take a for dead.
+void TestHarroxPg::renameFloodKeepsTheHeartbeat()
+{
+    const QString db = freshDatabase();
+    Harrox a, b;
+    QVERIFY(a.start(db) && b.start(db));
+    ChatClient flooder;
+    QByteArray flood;
+    for (int i = 1; i <= 20000; ++i)
+        flood += join(QStringLiteral("r%1").arg(i));
+    QVERIFY(flooder.connectTo(a.port));
+    flooder.send(flood);
+    QTRY_VERIFY_WITH_TIMEOUT(b.shown().left.contains(QStringLiteral("r20000")), 6 * WaitMs);
+    QVERIFY2(!b.log.contains(QStringLiteral("swept")), qPrintable(b.log));
 }
 
 QTEST_GUILESS_MAIN(TestHarroxPg)

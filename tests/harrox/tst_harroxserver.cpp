@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <grp.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // The real harrox binary, for what only a process shows: signals, the
@@ -45,6 +46,7 @@ private slots:
     void refusedAtStart();
     void configurationFile_data();
     void configurationFile();
+    void servesWithinTheOpenFileLimit();
 
 private:
     QTemporaryDir m_dir;
@@ -178,6 +180,26 @@ void TestHarroxServer::configurationFile()
         restart.append(QStringLiteral("no-live"));
     QCOMPARE(options.takeReloadable(fresh), restart);
     QCOMPARE(options.maxPerHost(), 3);
+}
+
+// More clients asked for than descriptors: served up to what the limit
+// allows, and every connection beyond is refused, none left waiting.
+void TestHarroxServer::servesWithinTheOpenFileLimit()
+{
+    constexpr int Files = 96;
+    HarroxProcess server;
+    server.process.setChildProcessModifier([] { const rlimit few{Files, Files}; ::setrlimit(RLIMIT_NOFILE, &few); });
+    QVERIFY(server.start({QStringLiteral("--db"), m_dir.filePath(QStringLiteral("files")), QStringLiteral("--max-clients=1000")}));
+    QVERIFY2(server.log.contains(QStringLiteral("--max-clients 1000 is more than the open-file limit of %1 allows: up to %2 clients").arg(Files).arg(Files - ServerOptions::ReservedFiles)), qPrintable(server.log));
+    ChatClient clients[Files];
+    int served = 0;
+    for (ChatClient &client : clients) {
+        QVERIFY(client.connectTo(server.port));
+        client.send(join(QStringLiteral("c")));
+        QTRY_VERIFY_WITH_TIMEOUT(client.received().contains("/*/") || client.socket.state() == QAbstractSocket::UnconnectedState, WaitMs);
+        served += client.received().contains("/*/");
+    }
+    QCOMPARE(served, Files - ServerOptions::ReservedFiles);
 }
 
 QTEST_GUILESS_MAIN(TestHarroxServer)
