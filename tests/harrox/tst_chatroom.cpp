@@ -2,7 +2,6 @@
 #include "chatclient.h"
 
 #include "chatroom.h"
-#include "logformat.h"
 
 namespace {
 
@@ -33,29 +32,9 @@ private slots:
     void shownApart_data();
     void shownApart();
     void keepsTheRecentLines();
-    void logLineIsOneLine_data();
-    void logLineIsOneLine();
     void namesAcrossServers_data();
     void namesAcrossServers();
 };
-
-// A log line no message can split or colour.
-void TestChatRoom::logLineIsOneLine_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("libpq's two lines") << QStringLiteral("could not connect\n\tIs the server running?\n")
-                                       << QStringLiteral("could not connect\\n\\x09Is the server running?");
-    QTest::newRow("forged entry") << QStringLiteral("a\r\n2026-12-07 harrox: b\rc") << QStringLiteral("a\\n2026-12-07 harrox: b\\nc");
-    QTest::newRow("escape sequence") << QStringLiteral("\x1b[31mred\u009b") << QStringLiteral("\\x1b[31mred\\x9b");
-    QTest::newRow("Japanese") << QStringLiteral("山田: 参加") << QStringLiteral("山田: 参加");
-}
-void TestChatRoom::logLineIsOneLine()
-{
-    QFETCH(QString, message);
-    QFETCH(QString, line);
-    QCOMPARE(LogFormat::oneLine(message), line);
-}
 
 // Nothing a client sends looks like someone else's line, or moves the
 // division of the reply.

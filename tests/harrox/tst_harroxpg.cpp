@@ -171,11 +171,10 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
 // Any process whose command line names the folder: the cluster's, a harrox's.
 bool anyProcessNames(const QByteArray &folder)
 {
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
-    return std::any_of(pids.begin(), pids.end(), [&](const QString &pid) {
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        return cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(folder);
-    });
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs))
+        if (QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid)); cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(folder))
+            return true;
+    return false;
 }
 
 // A run killed mid-way (a ctest time-out, a group kill) leaves no postgres,
@@ -185,19 +184,16 @@ void TestHarroxPg::killedLeavesNothing()
     if (qEnvironmentVariableIsSet("HARROXPG_HELD")) {
         Harrox held;
         QVERIFY(held.start(freshDatabase()));
-        std::printf("held %s\n", qPrintable(m_cluster.conninfo()));
-        std::fflush(stdout);
+        std::fprintf(stderr, "held %s\n", qPrintable(m_cluster.conninfo())); // unbuffered
         QTest::qWait(60000); // until killed
         return;
     }
     QProcess copy;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HARROXPG_HELD"), QStringLiteral("1"));
-    copy.setProcessEnvironment(environment);
+    copy.setEnvironment(QProcess::systemEnvironment() << QStringLiteral("HARROXPG_HELD=1"));
     copy.start(QCoreApplication::applicationFilePath(), {QStringLiteral("killedLeavesNothing")});
     static const QRegularExpression held(QStringLiteral("held host=(\\S+) "));
     QByteArray out;
-    QTRY_VERIFY_WITH_TIMEOUT(held.match(QString::fromLocal8Bit(out += copy.readAllStandardOutput())).hasMatch(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(held.match(QString::fromLocal8Bit(out += copy.readAllStandardError())).hasMatch(), 60000);
     const QByteArray folder = held.match(QString::fromLocal8Bit(out)).captured(1).toLocal8Bit();
     QVERIFY(anyProcessNames(folder) && QFileInfo::exists(QString::fromLocal8Bit(folder)));
     ::kill(pid_t(copy.processId()), SIGKILL);

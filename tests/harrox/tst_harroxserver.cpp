@@ -76,16 +76,8 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     const bool clean = server.process.exitStatus() == QProcess::NormalExit && server.process.exitCode() == 0;
     QCOMPARE(clean && server.log.endsWith(QStringLiteral("stopped\n")), signalNumber != SIGKILL);
 
-    QVERIFY(server.start(database + QStringList{QStringLiteral("--status-socket"), m_dir.filePath(QStringLiteral("s"))}));
+    QVERIFY(server.start(database));
     QVERIFY(server.log.contains(QStringLiteral("(its last 3 lines loaded)")));
-    // What an administrator's harrox --status is told.
-    ChatClient bob;
-    QVERIFY(bob.connectTo(server.port) && !bob.exchange(join(QStringLiteral("bob\x1b[2J"))).isEmpty());
-    QProcess status;
-    status.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--status"), QStringLiteral("--status-socket"), m_dir.filePath(QStringLiteral("s"))});
-    QVERIFY(status.waitForFinished(WaitMs) && status.exitCode() == 0);
-    const QString said = QString::fromUtf8(status.readAllStandardOutput());
-    QVERIFY2(said.contains(QStringLiteral(": 1 members, 1 connections, 3 lines stored\n127.0.0.1:")) && said.contains(QStringLiteral(" bob [2J\n")), qPrintable(said));
     QVERIFY(server.lines().last().endsWith(QStringLiteral("ann> kept 2")));
 }
 
@@ -145,11 +137,8 @@ void TestHarroxServer::configurationFile_data()
     QTest::newRow("file") << text << QStringList() << QStringLiteral("127.0.0.9 7 10.0.0.0/8,127.0.0.0/8 dead");
     QTest::newRow("command line wins") << text << QStringList{QStringLiteral("--listen=127.0.0.2"), QStringLiteral("--allow=127.0.0.1/32")}
                                        << QStringLiteral("127.0.0.2 7 127.0.0.1/32 dead");
-    QTest::newRow("flag off") << QStringLiteral("no-live = no\n") << QStringList() << QStringLiteral("0.0.0.0 256 - live");
     QTest::newRow("unknown") << QStringLiteral("\nlisen = 127.0.0.1\n") << QStringList() << QStringLiteral(":2: unknown setting \"lisen\"");
     QTest::newRow("no value") << QStringLiteral("port =\n") << QStringList() << QStringLiteral(":1: port needs a value");
-    QTest::newRow("one-off command") << QStringLiteral("backup = x\n") << QStringList() << QStringLiteral(":1: unknown setting");
-    QTest::newRow("twice") << QStringLiteral("port = 1\nport = 2\n") << QStringList() << QStringLiteral("--port given more than once");
 }
 
 void TestHarroxServer::configurationFile()
@@ -159,8 +148,7 @@ void TestHarroxServer::configurationFile()
     QFETCH(QString, outcome);
     const QString path = m_dir.filePath(QStringLiteral("harrox.conf"));
     QFile conf(path);
-    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate) && conf.write(file.toUtf8()) >= 0);
-    conf.close();
+    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate) && conf.write(file.toUtf8()) >= 0 && conf.flush());
     ServerOptions options;
     const auto action = options.parse(QStringList{QStringLiteral("harrox"), QStringLiteral("--config"), path} + commandLine);
     const QString allowed = file.contains(QLatin1String("allow")) ? options.allowList().ranges().join(u',') : QStringLiteral("-");
