@@ -38,11 +38,12 @@ QStringList ConfigFile::read(const QString &path, const QList<QCommandLineOption
         if (option == settable.cend())
             return fail(QStringLiteral("unknown setting \"%1\"").arg(key));
         const bool flag = option->valueName().isEmpty();
-        if (flag && !value.isEmpty() && !Yes.contains(value.toLower()) && !No.contains(value.toLower()))
+        const bool no = No.contains(value.toLower());
+        if (flag && !value.isEmpty() && !no && !Yes.contains(value.toLower()))
             return fail(QStringLiteral("%1 takes yes or no, not \"%2\"").arg(key, value));
         if (!flag && (equals < 0 || value.isEmpty()))
             return fail(QStringLiteral("%1 needs a value (%1 = …)").arg(key));
-        if (onCommandLine.contains(key) || (flag && No.contains(value.toLower())))
+        if (onCommandLine.contains(key) || (flag && no))
             continue;
         arguments.append(flag ? QStringLiteral("--") + key : QStringLiteral("--%1=%2").arg(key, value));
     }

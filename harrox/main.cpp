@@ -49,6 +49,14 @@ qint64 raiseOpenFileLimit()
     return limit.rlim_cur == RLIM_INFINITY ? qint64(INT_MAX) : qint64(limit.rlim_cur);
 }
 
+// Sizes the client limit from the open-file limit, saying when it lowers
+// what the administrator asked for.
+void applyOpenFileLimit(ServerOptions &options)
+{
+    if (const QString lowered = options.setOpenFileLimit(raiseOpenFileLimit()); !lowered.isEmpty())
+        qWarning("%s", qUtf8Printable(lowered));
+}
+
 int backup(const ServerOptions &options)
 {
     QString error;
@@ -134,8 +142,7 @@ int main(int argc, char *argv[])
         break;
     }
     LogFormat::setLevel(options.logLevel());
-    if (const QString lowered = options.setOpenFileLimit(raiseOpenFileLimit()); !lowered.isEmpty())
-        qWarning("%s", qUtf8Printable(lowered));
+    applyOpenFileLimit(options);
 
     const bool shared = !options.postgres().isEmpty();
     const QString databasePath = shared ? QStringLiteral("PostgreSQL") : options.databasePath();
@@ -198,7 +205,7 @@ int main(int argc, char *argv[])
         if (fresh.parse(QCoreApplication::arguments()) != ServerOptions::Action::Run) {
             qWarning("reload refused, the settings stay as they were: %s", qUtf8Printable(fresh.message()));
         } else {
-            fresh.setOpenFileLimit(raiseOpenFileLimit());
+            applyOpenFileLimit(fresh);
             const QStringList restart = options.takeReloadable(fresh);
             LogFormat::setLevel(options.logLevel());
             qInfo("reloaded: up to %d clients, %d from one address, log level %s",
@@ -240,21 +247,23 @@ int main(int argc, char *argv[])
     liveServer = &server;
     ServiceNotifier::ready();
     // What `systemctl status harrox` shows.
-    QTimer statusTimer;
-    const auto showStatus = [&] {
-        ServiceNotifier::status(QStringLiteral("%1 members, %2 connections, %3 lines stored")
-                                    .arg(room.members().size())
-                                    .arg(server.connectionCount())
-                                    .arg(conversation.lastId()));
+    const auto figures = [&] {
+        return QStringLiteral("%1 members, %2 connections, %3 lines stored")
+            .arg(room.members().size())
+            .arg(server.connectionCount())
+            .arg(conversation.lastId());
     };
+    QTimer statusTimer;
+    const auto showStatus = [&] { ServiceNotifier::status(figures()); };
     QObject::connect(&statusTimer, &QTimer::timeout, &app, showStatus);
     statusTimer.start(StatusIntervalMs);
     showStatus();
     // harrox --status: the same figures and every connection.
     StatusSocket statusSocket([&] {
-        QString text = QStringLiteral("%1 on %2:%3, database %4: %5 members, %6 connections, %7 lines stored\n")
-                           .arg(ServerOptions::versionText(), server.address().toString()).arg(server.port())
-                           .arg(databasePath).arg(room.members().size()).arg(server.connectionCount()).arg(conversation.lastId());
+        QString text = QStringLiteral("%1 on %2:%3, database %4: %5\n")
+                           .arg(ServerOptions::versionText(), server.address().toString())
+                           .arg(server.port())
+                           .arg(databasePath, figures());
         for (const QString &line : server.connectionLines())
             text += LogFormat::oneLine(line) + QLatin1Char('\n');
         return text;

@@ -128,15 +128,18 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     const QList<QCommandLineOption> settings{listen, port, db, allow, maxClients, maxPerHost, requestTimeout,
                                              noLive, pushRate, replyGap, postgres, beat, expiry, dbTimeout, logLevel,
                                              statusSocket};
+    const QList<QCommandLineOption> commands{config, checkConfig, status, backup, importSqlite};
     parser.addOptions({help, version});
     parser.addOptions(settings);
-    parser.addOptions({config, checkConfig, status, backup, importSqlite});
+    parser.addOptions(commands);
 
     QStringList effective = arguments;
     {
+        // The command line alone first: which file, and what it overrides.
         QCommandLineParser commandLine;
+        commandLine.addOptions({help, version});
         commandLine.addOptions(settings);
-        commandLine.addOptions({help, version, config, checkConfig, status, backup, importSqlite});
+        commandLine.addOptions(commands);
         if (commandLine.parse(arguments) && commandLine.isSet(config) && !commandLine.isSet(help)) {
             m_config = commandLine.value(config);
             QString error;
