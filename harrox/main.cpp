@@ -1,21 +1,22 @@
+#include "applog.h"
 #include "chatroom.h"
 #include "conversation.h"
 #include "harroxserver.h"
 #include "logformat.h"
-#include "servicenotifier.h"
 #include "pgconversationstore.h"
-#include "pgfollower.h"
 #include "pgimport.h"
+#include "portfile.h"
 #include "serveroptions.h"
+#include "servicenotifier.h"
+#include "sharedconversation.h"
 #include "signalwatcher.h"
-#include "statussocket.h"
 #include "sqliteconversationstore.h"
+#include "statussocket.h"
 #include "storewriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QHostInfo>
 #include <QThread>
 #include <QTimer>
 #include <QUuid>
@@ -54,7 +55,7 @@ qint64 raiseOpenFileLimit()
 void applyOpenFileLimit(ServerOptions &options)
 {
     if (const QString lowered = options.setOpenFileLimit(raiseOpenFileLimit()); !lowered.isEmpty())
-        qWarning("%s", qUtf8Printable(lowered));
+        qCWarning(lcApp, "%s", qUtf8Printable(lowered));
 }
 
 int backup(const ServerOptions &options)
@@ -82,12 +83,12 @@ std::unique_ptr<ConversationStore> openSqlite(const QString &path)
 {
     const QString directory = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(directory)) {
-        qCritical("cannot create %s", qUtf8Printable(directory));
+        qCCritical(lcApp, "cannot create %s", qUtf8Printable(directory));
         return nullptr;
     }
     auto store = std::make_unique<SqliteConversationStore>(path);
     if (!store->isOpen()) {
-        qCritical("%s", qUtf8Printable(store->errorString()));
+        qCCritical(lcApp, "%s", qUtf8Printable(store->errorString()));
         return nullptr;
     }
     return store;
@@ -98,7 +99,7 @@ std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo, int t
     auto store = std::make_unique<PgConversationStore>(
         conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces), timeoutMs);
     if (!store->isOpen()) {
-        qCritical("PostgreSQL (%s): %s", qUtf8Printable(conninfo), qUtf8Printable(store->errorString()));
+        qCCritical(lcApp, "PostgreSQL (%s): %s", qUtf8Printable(conninfo), qUtf8Printable(store->errorString()));
         return nullptr;
     }
     return store;
@@ -159,21 +160,9 @@ int main(int argc, char *argv[])
         return ExitFailure;
     Conversation conversation(store->recent(Conversation::KeptLines));
     ChatRoom room(conversation);
-    HarroxServer *liveServer = nullptr;
-    // Rows committed by any server, on this thread, in commit order.
-    const auto showRows = [&](const QList<StoredMessage> &rows) {
-        for (const StoredMessage &row : rows)
-            room.addStored(row);
-        if (liveServer)
-            liveServer->roomChangedElsewhere();
-    };
-    if (pgStore) {
-        // Queued before the writer reports the post stored, so that its
-        // sender's reply shows everything committed before it.
-        pgStore->setRowsHandler([&](const QList<StoredMessage> &rows) {
-            QMetaObject::invokeMethod(&app, [&, rows] { showRows(rows); }, Qt::QueuedConnection);
-        });
-    }
+    std::unique_ptr<SharedConversation> sharing;
+    if (pgStore)
+        sharing = std::make_unique<SharedConversation>(*pgStore, room);
 
     // From here on the store belongs to the writer's thread.
     StoreWriter writer(*store);
@@ -190,61 +179,53 @@ int main(int argc, char *argv[])
 
     SignalWatcher signalWatcher;
     if (!signalWatcher.isValid())
-        qWarning("SIGTERM and SIGINT are not watched; stop harrox with SIGKILL");
+        qCWarning(lcApp, "SIGTERM and SIGINT are not watched; stop harrox with SIGKILL");
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
                      [](int signalNumber) {
-                         qInfo("signal %d: stopping", signalNumber);
+                         qCInfo(lcApp, "signal %d: stopping", signalNumber);
                          ServiceNotifier::stopping();
                          QCoreApplication::quit();
                      });
-    // SIGHUP: the configuration file and the command line again; what can
-    // change while everyone stays connected changes, the rest is named.
-    QObject::connect(&signalWatcher, &SignalWatcher::reloadRequested, &app, [&options] {
-        ServiceNotifier::reloading();
-        ServerOptions fresh;
-        if (fresh.parse(QCoreApplication::arguments()) != ServerOptions::Action::Run) {
-            qWarning("reload refused, the settings stay as they were: %s", qUtf8Printable(fresh.message()));
-        } else {
-            applyOpenFileLimit(fresh);
-            const QStringList restart = options.takeReloadable(fresh);
-            LogFormat::setLevel(options.logLevel());
-            qInfo("reloaded: up to %d clients, %d from one address, log level %s",
-                  options.maxClients(), options.maxPerHost(), qUtf8Printable(options.logLevel()));
-            if (!restart.isEmpty())
-                qWarning("changed, but only a restart applies it: %s", qUtf8Printable(restart.join(QLatin1String(", "))));
-        }
-        ServiceNotifier::ready();
-    });
-
-    QThread followerThread;
-    followerThread.setObjectName(QStringLiteral("follower"));
-    std::unique_ptr<PgFollower> follower;
-    const auto stopFollower = [&] {
-        if (!follower)
-            return;
-        room.setObserver(nullptr);
-        QMetaObject::invokeMethod(follower.get(), [&] {
-            follower->stop();
-            follower->moveToThread(app.thread());
-        }, Qt::BlockingQueuedConnection);
-        followerThread.quit();
-        followerThread.wait();
-    };
-
-    HarroxServer server(options, room, writer);
+    HarroxServer server(options.serverSettings(), room, writer);
     if (!server.listen()) {
         stopWriter();
-        qCritical("cannot listen on %s port %u: %s",
+        qCCritical(lcApp, "cannot listen on %s port %u: %s",
                   qUtf8Printable(options.listenAddress().toString()), unsigned(options.port()),
                   qUtf8Printable(server.errorString()));
         return ExitFailure;
     }
-    qInfo("%s listening on %s:%u, database %s (its last %lld lines loaded), up to %d clients",
+    qCInfo(lcApp, "%s listening on %s:%u, database %s (its last %lld lines loaded), up to %d clients",
           qUtf8Printable(ServerOptions::versionText()),
           qUtf8Printable(server.address().toString()), unsigned(server.port()),
           qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),
           options.maxClients());
-    liveServer = &server;
+    // SIGHUP: the configuration file and the command line again; what can
+    // change while everyone stays connected changes, the rest is named.
+    QObject::connect(&signalWatcher, &SignalWatcher::reloadRequested, &app, [&options, &server] {
+        ServiceNotifier::reloading();
+        ServerOptions fresh;
+        if (fresh.parse(QCoreApplication::arguments()) != ServerOptions::Action::Run) {
+            qCWarning(lcApp, "reload refused, the settings stay as they were: %s", qUtf8Printable(fresh.message()));
+        } else {
+            applyOpenFileLimit(fresh);
+            const QStringList restart = options.takeReloadable(fresh);
+            server.setSettings(options.serverSettings());
+            LogFormat::setLevel(options.logLevel());
+            qCInfo(lcApp, "reloaded: up to %d clients, %d from one address, log level %s",
+                  options.maxClients(), options.maxPerHost(), qUtf8Printable(options.logLevel()));
+            if (!restart.isEmpty())
+                qCWarning(lcApp, "changed, but only a restart applies it: %s", qUtf8Printable(restart.join(QLatin1String(", "))));
+        }
+        ServiceNotifier::ready();
+    });
+
+    PortFile portFile(options.portFile());
+    if (!portFile.write(server.address(), server.port())) {
+        stopWriter();
+        qCCritical(lcApp, "cannot write the port file %s: %s", qUtf8Printable(options.portFile()),
+                   qUtf8Printable(portFile.errorString()));
+        return ExitFailure;
+    }
     ServiceNotifier::ready();
     // What `systemctl status harrox` shows.
     const auto figures = [&] {
@@ -270,45 +251,24 @@ int main(int argc, char *argv[])
     });
     const QString statusPath = options.statusSocket().isEmpty() ? StatusSocket::servicePath() : options.statusSocket();
     if (!statusPath.isEmpty() && !statusSocket.listen(statusPath))
-        qWarning("no status socket at %s: %s", qUtf8Printable(statusPath), qUtf8Printable(statusSocket.errorString()));
-    if (shared) {
-        const QString label = QStringLiteral("%1 %2:%3 pid %4")
-                                  .arg(QHostInfo::localHostName(), server.address().toString())
-                                  .arg(server.port()).arg(QCoreApplication::applicationPid());
-        follower = std::make_unique<PgFollower>(
-            options.postgres(), label,
-            PgFollower::Settings{options.beatMs(), options.expiryMs(), PgFollower::Settings().pollMs,
-                                 options.dbTimeoutMs()});
-        QObject::connect(follower.get(), &PgFollower::rowsArrived, &server, showRows);
-        QObject::connect(follower.get(), &PgFollower::othersChanged, &server,
-                         [&](const QList<OtherMember> &others) {
-                             room.setOthers(others);
-                             server.roomChangedElsewhere();
-                         });
-        follower->setDelivered(&pgStore->delivered());
-        room.setObserver(follower.get());
-        follower->moveToThread(&followerThread);
-        followerThread.start();
-        QMetaObject::invokeMethod(follower.get(), [&, last = conversation.lastId()] {
-            follower->start(last);
-        });
-        qInfo("sharing the conversation: heartbeat every %d ms, servers silent %d ms dropped",
+        qCWarning(lcApp, "no status socket at %s: %s", qUtf8Printable(statusPath), qUtf8Printable(statusSocket.errorString()));
+    if (sharing) {
+        sharing->follow(server, options.postgres(),
+                        {options.beatMs(), options.expiryMs(), PgFollower::Settings().pollMs, options.dbTimeoutMs()},
+                        conversation.lastId());
+        qCInfo(lcApp, "sharing the conversation: heartbeat every %d ms, servers silent %d ms dropped",
               options.beatMs(), options.expiryMs());
     }
     if (options.live())
-        qInfo("live delivery: pushes within %lld KiB/s, replies at least %d ms apart",
+        qCInfo(lcApp, "live delivery: pushes within %lld KiB/s, replies at least %d ms apart",
               qlonglong(options.pushBytesPerSecond() / ServerOptions::KiB), options.replyGapMs());
     else
-        qInfo("live delivery off (--no-live), replies at least %d ms apart", options.replyGapMs());
+        qCInfo(lcApp, "live delivery off (--no-live), replies at least %d ms apart", options.replyGapMs());
 
     const int status = QCoreApplication::exec();
-    // Whatever the database does: a hung one costs the stop this, no more.
-    if (pgStore)
-        pgStore->stopWithin(StopGraceMs);
-    if (follower)
-        follower->stopWithin(StopGraceMs);
-    stopFollower();
+    if (sharing)
+        sharing->stop(StopGraceMs);
     stopWriter();
-    qInfo("stopped");
+    qCInfo(lcApp, "stopped");
     return status;
 }

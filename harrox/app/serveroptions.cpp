@@ -35,6 +35,11 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("port"),
         QStringLiteral("TCP port (default %1; 0 picks a free one).").arg(DefaultPort),
         QStringLiteral("n"));
+    const QCommandLineOption portFile(
+        QStringLiteral("port-file"),
+        QStringLiteral("Once listening, write the address and port to this file (e.g. "
+                       "127.0.0.1:5001); removed at a clean stop."),
+        QStringLiteral("path"));
     const QCommandLineOption db(
         QStringLiteral("db"), QStringLiteral("Conversation database (default %1).")
                                   .arg(defaultDatabasePath()),
@@ -125,7 +130,7 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
                        "serves it in its runtime directory).").arg(QLatin1String(StatusSocket::FallbackPath)),
         QStringLiteral("path"));
     // What a configuration file may set: the server's settings, not one-off commands.
-    const QList<QCommandLineOption> settings{listen, port, db, allow, maxClients, maxPerHost, requestTimeout,
+    const QList<QCommandLineOption> settings{listen, port, portFile, db, allow, maxClients, maxPerHost, requestTimeout,
                                              noLive, pushRate, replyGap, postgres, beat, expiry, dbTimeout, logLevel,
                                              statusSocket};
     const QList<QCommandLineOption> commands{config, checkConfig, status, backup, importSqlite};
@@ -181,6 +186,7 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
             return fail(QStringLiteral("not a port: %1").arg(parser.value(port)));
         m_port = quint16(value);
     }
+    m_portFile = parser.value(portFile);
     m_database = parser.isSet(db) ? parser.value(db) : defaultDatabasePath();
     if (m_database.isEmpty())
         return fail(QStringLiteral("no database path"));
@@ -271,6 +277,7 @@ QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
     };
     differs(m_listen != fresh.m_listen, "listen");
     differs(m_port != fresh.m_port, "port");
+    differs(m_portFile != fresh.m_portFile, "port-file");
     differs(m_database != fresh.m_database, "db");
     differs(m_postgres != fresh.m_postgres, "postgres");
     differs(m_live != fresh.m_live, "no-live");
@@ -279,6 +286,12 @@ QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
     differs(m_beatMs != fresh.m_beatMs || m_expiryMs != fresh.m_expiryMs, "beat/expiry");
     differs(m_dbTimeoutMs != fresh.m_dbTimeoutMs, "db-timeout");
     return restart;
+}
+
+ServerSettings ServerOptions::serverSettings() const
+{
+    return {m_listen, m_port, m_allow, maxClients(), m_maxPerHost, m_requestTimeoutMs,
+            {m_replyGapMs, pushBytesPerSecond(), m_live}};
 }
 
 QString ServerOptions::setOpenFileLimit(qint64 files)

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "allowlist.h"
-#include "replypacer.h"
+#include "serversettings.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -13,18 +12,13 @@ class ServerOptions
 public:
     enum class Action { Run, Backup, ImportSqlite, CheckConfig, Status, ShowHelp, ShowVersion, Fail };
 
-    static constexpr quint16 DefaultPort = 5001;
+    static constexpr quint16 DefaultPort = ServerSettings::DefaultPort;
     // Open files that are not clients: the database, its journal and shared
     // memory, the listening socket, the signal watcher, standard streams and
     // what Qt and SQLite open on the side.
     static constexpr int ReservedFiles = 64;
-    // An office behind one NAT router or terminal server reaches us from one
-    // address: a terminal server rarely hosts more than a few hundred
-    // sessions, and one host alone can then hold no more than this.
-    static constexpr int DefaultMaxPerHost = 256;
-    // How long a request may take from its first byte to its last, and a new
-    // connection to its first request.
-    static constexpr int DefaultRequestTimeoutMs = 5000;
+    static constexpr int DefaultMaxPerHost = ServerSettings::DefaultMaxPerHost;
+    static constexpr int DefaultRequestTimeoutMs = ServerSettings::DefaultRequestTimeoutMs;
     static constexpr int KiB = 1024;
     // Servers sharing a conversation: each beats this often, and one whose
     // last beat is older than the expiry is taken for dead with its members.
@@ -63,6 +57,8 @@ public:
     int expiryMs() const { return m_expiryMs; }
     // --config, empty without one.
     QString configPath() const { return m_config; }
+    // --port-file, empty without one.
+    QString portFile() const { return m_portFile; }
     // --status-socket, empty without one.
     QString statusSocket() const { return m_statusSocket; }
     // info, warning or error.
@@ -72,6 +68,8 @@ public:
     // the log level) and names what changed but needs a restart.
     QStringList takeReloadable(const ServerOptions &fresh);
     int dbTimeoutMs() const { return m_dbTimeoutMs; }
+    // What the server itself is told.
+    ServerSettings serverSettings() const;
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -99,6 +97,7 @@ private:
     int m_expiryMs = DefaultExpiryMs;
     QString m_config;
     QString m_statusSocket;
+    QString m_portFile;
     QString m_logLevel = QStringLiteral("info");
     int m_dbTimeoutMs = DefaultDbTimeoutMs;
 };

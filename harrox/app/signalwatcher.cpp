@@ -1,5 +1,7 @@
 #include "signalwatcher.h"
 
+#include "applog.h"
+
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -58,6 +60,6 @@ void SignalWatcher::readSignal()
         else if (number == SIGTERM || number == SIGINT)
             emit terminationRequested(number);
         else
-            qInfo("signal %d ignored", number);
+            qCInfo(lcApp, "signal %d ignored", number);
     }
 }

@@ -1,5 +1,7 @@
 #include "descriptorserver.h"
 
+#include "netlog.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -82,7 +84,7 @@ void DescriptorServer::acceptAll()
             continue;
         }
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            qWarning("out of open files (%s): not accepting until a connection closes",
+            qCWarning(lcNet, "out of open files (%s): not accepting until a connection closes",
                      qUtf8Printable(qt_error_string(errno)));
             m_notifier->setEnabled(false);
             m_retry.start(RetryMs);

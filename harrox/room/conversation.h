@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversationstore.h"
+#include "storedmessage.h"
 
 #include <QByteArray>
 #include <QList>

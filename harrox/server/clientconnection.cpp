@@ -1,6 +1,7 @@
 #include "clientconnection.h"
 
 #include "chatroom.h"
+#include "serverlog.h"
 
 #include <QDateTime>
 #include <QTimerEvent>
@@ -126,7 +127,7 @@ void ClientConnection::work()
 void ClientConnection::answer(const Request &request)
 {
     if (!request.hasValidEncoding()) {
-        qWarning("%s: %s with bytes that are not CP932 (shown as \"?\")",
+        qCWarning(lcServer, "%s: %s with bytes that are not CP932 (shown as \"?\")",
                  qUtf8Printable(m_peer), qUtf8Printable(verbName(request.verb)));
     }
     m_answeredAny = true;
@@ -136,13 +137,13 @@ void ClientConnection::answer(const Request &request)
     switch (outcome.effect) {
     case ChatRoom::Effect::Joined:
         emit joined(m_id);
-        qInfo("%s: join as %s (claims %s)", qUtf8Printable(m_peer),
+        qCInfo(lcServer, "%s: join as %s (claims %s)", qUtf8Printable(m_peer),
               qUtf8Printable(quoted(request.text())),
               qUtf8Printable(QString::fromLatin1(request.address)));
         emit roomChanged();
         break;
     case ChatRoom::Effect::Renamed:
-        qInfo("%s: rename %s to %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(oldName)),
+        qCInfo(lcServer, "%s: rename %s to %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(oldName)),
               qUtf8Printable(quoted(request.text())));
         emit roomChanged();
         break;
@@ -154,7 +155,7 @@ void ClientConnection::answer(const Request &request)
         emit posting(m_id, outcome.message);
         return;
     case ChatRoom::Effect::NotJoined:
-        qWarning("%s: message before joining, answered as a refresh and not stored",
+        qCWarning(lcServer, "%s: message before joining, answered as a refresh and not stored",
                  qUtf8Printable(m_peer));
         break;
     case ChatRoom::Effect::Answered:
@@ -166,7 +167,7 @@ void ClientConnection::answer(const Request &request)
 void ClientConnection::messageStored(bool ok, const QString &error)
 {
     if (!ok)
-        qCritical("%s: message not stored: %s", qUtf8Printable(m_peer), qUtf8Printable(error));
+        qCCritical(lcServer, "%s: message not stored: %s", qUtf8Printable(m_peer), qUtf8Printable(error));
     if (!m_awaitingStore)
         return;
     m_awaitingStore = false;
@@ -245,7 +246,8 @@ void ClientConnection::drop(const QString &why)
 {
     if (m_ended)
         return;
-    qWarning("%s: dropped: %s", qUtf8Printable(m_peer), qUtf8Printable(why));
+    qCWarning(lcServer, "%s: dropped: %s", qUtf8Printable(m_peer), qUtf8Printable(why));
+    emit dropped(why);
     m_splitter.clear();
     end();
     m_socket.abort();
@@ -260,10 +262,10 @@ void ClientConnection::end()
     m_splitter.clear();
     const QString name = m_room.members().nameOf(m_id);
     if (m_room.leave(m_id)) {
-        qInfo("%s: leave %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(name)));
+        qCInfo(lcServer, "%s: leave %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(name)));
         emit roomChanged();
     } else {
-        qInfo("%s: closed without joining", qUtf8Printable(m_peer));
+        qCInfo(lcServer, "%s: closed without joining", qUtf8Printable(m_peer));
     }
     emit finished(m_id);
 }

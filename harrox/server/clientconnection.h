@@ -1,7 +1,7 @@
 #pragma once
 
 #include "clientsocket.h"
-#include "conversationstore.h"
+#include "storedmessage.h"
 #include "requestsplitter.h"
 
 #include <QBasicTimer>
@@ -62,6 +62,8 @@ signals:
     void replyWanted(quint64 id, int lines, bool joined);
     // It joined, renamed itself or left.
     void roomChanged();
+    // Ended by the server, for this reason; finished() follows.
+    void dropped(const QString &why);
 
 protected:
     void timerEvent(QTimerEvent *event) override;

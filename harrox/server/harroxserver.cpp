@@ -2,6 +2,7 @@
 
 #include "chatroom.h"
 #include "clientconnection.h"
+#include "serverlog.h"
 #include "storewriter.h"
 
 #include <QTimer>
@@ -29,14 +30,14 @@ void enableKeepAlive(int fd)
 }
 } // namespace
 
-HarroxServer::HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWriter &writer,
+HarroxServer::HarroxServer(const ServerSettings &settings, ChatRoom &room, StoreWriter &writer,
                            QObject *parent)
     : QObject(parent)
-    , m_options(options)
+    , m_settings(settings)
     , m_room(room)
     , m_writer(writer)
     , m_server([this](int fd) { accept(fd); })
-    , m_pacer({options.replyGapMs(), options.pushBytesPerSecond(), options.live()},
+    , m_pacer(settings.pacing,
               [this](quint64 id, int lines) {
                   ClientConnection *connection = m_connections.value(id);
                   return connection ? connection->writeReply(lines) : 0;
@@ -57,7 +58,7 @@ HarroxServer::~HarroxServer()
 
 bool HarroxServer::listen()
 {
-    return m_server.listen(m_options.listenAddress(), m_options.port(), PendingConnections);
+    return m_server.listen(m_settings.listenAddress, m_settings.port, PendingConnections);
 }
 
 void HarroxServer::accept(int fd)
@@ -79,7 +80,7 @@ void HarroxServer::accept(int fd)
     enableKeepAlive(fd);
     const quint64 id = m_nextId++;
     auto *connection = new ClientConnection(id, fd, address, port, m_poller, m_room,
-                                            m_options.requestTimeoutMs(), this);
+                                            m_settings.requestTimeoutMs, this);
     m_connections.insert(id, connection);
     m_unjoined.insert(id);
     ++m_perHost[connection->host()];
@@ -90,35 +91,37 @@ void HarroxServer::accept(int fd)
     connect(connection, &ClientConnection::posting, &m_writer, &StoreWriter::write);
     connect(connection, &ClientConnection::replyWanted, &m_pacer, &ReplyPacer::request);
     connect(connection, &ClientConnection::roomChanged, &m_pacer, &ReplyPacer::roomChanged);
-    qInfo("%s: connected (%lld %s)", qUtf8Printable(peer), qlonglong(m_connections.size()),
+    connect(connection, &ClientConnection::dropped, this, [this, peer](const QString &why) {
+        emit turnedAway(peer, why);
+    });
+    qCInfo(lcServer, "%s: connected (%lld %s)", qUtf8Printable(peer), qlonglong(m_connections.size()),
           m_connections.size() == 1 ? "client" : "clients");
 }
 
 bool HarroxServer::admit(const QHostAddress &address, const QString &peer)
 {
-    if (!m_options.allowList().allows(address)) {
-        qWarning("%s: refused: not in an allowed network", qUtf8Printable(peer));
-        return false;
-    }
+    if (!m_settings.allowList.allows(address))
+        return refuse(peer, QStringLiteral("not in an allowed network"));
     const QString host = ClientConnection::hostOf(address);
     // Members from there on servers sharing the conversation count too.
     const int fromHost = m_perHost.value(host) + int(m_room.members().othersFrom(host));
-    if (fromHost >= m_options.maxPerHost()) {
-        qWarning("%s: refused: already %d connections from its address (--max-per-host)",
-                 qUtf8Printable(peer), fromHost);
-        return false;
-    }
-    if (m_connections.size() < m_options.maxClients())
+    if (fromHost >= m_settings.maxPerHost)
+        return refuse(peer, QStringLiteral("already %1 connections from its address (--max-per-host)").arg(fromHost));
+    if (m_connections.size() < m_settings.maxClients)
         return true;
-    if (m_unjoined.empty()) {
-        qWarning("%s: refused: already %d clients (--max-clients)", qUtf8Printable(peer),
-                 m_options.maxClients());
-        return false;
-    }
+    if (m_unjoined.empty())
+        return refuse(peer, QStringLiteral("already %1 clients (--max-clients)").arg(m_settings.maxClients));
     // drop() ends the connection, which forgets it at once.
     m_connections.value(*m_unjoined.begin())
         ->drop(QStringLiteral("never joined, and %1 needs its place (--max-clients)").arg(peer));
     return true;
+}
+
+bool HarroxServer::refuse(const QString &peer, const QString &why)
+{
+    qCWarning(lcServer, "%s: refused: %s", qUtf8Printable(peer), qUtf8Printable(why));
+    emit turnedAway(peer, why);
+    return false;
 }
 
 void HarroxServer::forget(quint64 id)
@@ -146,7 +149,7 @@ void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,
     if (ClientConnection *connection = m_connections.value(id))
         connection->messageStored(ok, error);
     else if (!ok)
-        qCritical("message of a closed connection not stored: %s", qUtf8Printable(error));
+        qCCritical(lcServer, "message of a closed connection not stored: %s", qUtf8Printable(error));
 }
 
 QStringList HarroxServer::connectionLines() const

@@ -2,7 +2,7 @@
 
 #include "descriptorserver.h"
 #include "replypacer.h"
-#include "serveroptions.h"
+#include "serversettings.h"
 #include "socketpoller.h"
 
 #include <QHash>
@@ -25,11 +25,14 @@ class HarroxServer : public QObject
     Q_OBJECT
 
 public:
-    explicit HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWriter &writer,
+    explicit HarroxServer(const ServerSettings &settings, ChatRoom &room, StoreWriter &writer,
                           QObject *parent = nullptr);
     ~HarroxServer() override;
 
     bool listen();
+    // A reload: the allow-list and the limits apply to the next connection;
+    // the address and the pacing stay as they were.
+    void setSettings(const ServerSettings &settings) { m_settings = settings; }
     QString errorString() const { return m_server.errorString(); }
     QHostAddress address() const { return m_server.serverAddress(); }
     quint16 port() const { return m_server.serverPort(); }
@@ -46,13 +49,18 @@ public:
     static constexpr int KeepAliveIntervalSeconds = 10;
     static constexpr int KeepAliveProbes = 6;
 
+signals:
+    // A peer refused at the door or a connection dropped, and why.
+    void turnedAway(const QString &peer, const QString &why);
+
 private:
     void accept(int fd);
     bool admit(const QHostAddress &address, const QString &peer);
+    bool refuse(const QString &peer, const QString &why);
     void forget(quint64 id);
     void onStored(quint64 id, const StoredMessage &message, bool ok, const QString &error);
 
-    const ServerOptions &m_options;
+    ServerSettings m_settings;
     ChatRoom &m_room;
     StoreWriter &m_writer;
     SocketPoller m_poller;

@@ -1,21 +1,9 @@
 #pragma once
 
-#include <QDateTime>
+#include "storedmessage.h"
+
 #include <QList>
-#include <QMetaType>
 #include <QString>
-
-struct StoredMessage
-{
-    QDateTime postedAt;
-    QString name;
-    QString body;
-    QString peer; // the sender's real address
-    qint64 id = 0; // the store's row: rising in the order the rows were stored
-};
-
-// Crosses threads on its way to the store.
-Q_DECLARE_METATYPE(StoredMessage)
 
 // Where the conversation outlives the process.
 class ConversationStore

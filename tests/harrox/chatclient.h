@@ -50,3 +50,11 @@ public:
 private:
     QByteArray m_received;
 };
+
+// What a client that has not joined is shown by the server on this port.
+inline ChatProtocol::ReplyParts shownOn(quint16 port)
+{
+    ChatClient look;
+    return look.connectTo(port) ? divide(look.exchange(refresh("200"))) : ChatProtocol::ReplyParts{};
+}
+inline QStringList linesOn(quint16 port) { return shownOn(port).right.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts); }

@@ -1,3 +1,4 @@
+#include "chatclient.h"
 #include "harroxprocess.h"
 #include "pgcluster.h"
 #include "pgrelay.h"
@@ -104,29 +105,29 @@ void TestHarroxPg::twoServersShowOneOrder()
             burst += post(QStringLiteral("n%1").arg(i));
         writers[w]->send(burst);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(bodies(a.lines()).size(), Writers * Posts + 1, WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(b.lines(), a.lines(), WaitMs);
-    QCOMPARE(bodies(b.lines()).constFirst(), longLine);
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(a.port)).size(), Writers * Posts + 1, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(linesOn(b.port), linesOn(a.port), WaitMs);
+    QCOMPARE(bodies(linesOn(b.port)).constFirst(), longLine);
     QStringList ordered;
     for (int i = 0; i < Posts; ++i)
         ordered.append(QStringLiteral("n%1").arg(i));
     for (int w = 0; w < Writers; ++w)
-        QCOMPARE(bodies(b.lines(), QStringLiteral("w%1").arg(w)).mid(w == 0 ? 1 : 0), ordered);
+        QCOMPARE(bodies(linesOn(b.port), QStringLiteral("w%1").arg(w)).mid(w == 0 ? 1 : 0), ordered);
 
     // Names told apart, and one host's connections counted, across servers.
     ChatClient twin("127.0.0.30");
     QVERIFY(twin.connectTo(b.port));
     QVERIFY(divide(twin.exchange(join(QStringLiteral("w0")))).left.split(QStringLiteral("\r\n")).contains(QStringLiteral("w0(2)")));
-    QTRY_VERIFY_WITH_TIMEOUT(a.shown().left.contains(QStringLiteral("w0(2)")), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(shownOn(a.port).left.contains(QStringLiteral("w0(2)")), WaitMs);
     ChatClient second("127.0.0.30"), third("127.0.0.30");
     QVERIFY(second.connectTo(a.port) && !second.exchange(join(QStringLiteral("x"))).isEmpty());
     QVERIFY(third.connectTo(a.port) && third.exchange(join(QStringLiteral("y"))).isEmpty());
 
     // A dead server's members go within the expiry and a sweep, with time to
     // spare for a busy machine.
-    QVERIFY(b.shown().left.contains(QStringLiteral("w2")));
+    QVERIFY(shownOn(b.port).left.contains(QStringLiteral("w2")));
     a.process.kill();
-    QTRY_VERIFY_WITH_TIMEOUT(!b.shown().left.contains(QStringLiteral("w2")), 400 + 100 + 1500);
+    QTRY_VERIFY_WITH_TIMEOUT(!shownOn(b.port).left.contains(QStringLiteral("w2")), 400 + 100 + 1500);
 }
 
 // Also where the administrator made commits asynchronous, for speed.
@@ -148,7 +149,7 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
     bob.exchange(join(QStringLiteral("bob")));
     QStringList kept{QStringLiteral("before")};
     QVERIFY(acknowledged(ann, kept.constLast()));
-    QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), kept, WaitMs); // b knows it before the database goes
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(b.port)), kept, WaitMs); // b knows it before the database goes
 
     QVERIFY(m_cluster.stop("immediate"));
     for (ChatClient *client : {&ann, &bob}) {
@@ -164,8 +165,8 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
         QVERIFY(QTest::qWaitFor([&] { return acknowledged(*client, QStringLiteral("after %1").arg(++tries)); }, WaitMs));
         kept.append(QStringLiteral("after %1").arg(tries));
     }
-    QTRY_COMPARE_WITH_TIMEOUT(bodies(a.lines()), kept, WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), kept, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(a.port)), kept, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(b.port)), kept, WaitMs);
 }
 
 // Any process whose command line names the folder: the cluster's, a harrox's.
@@ -227,7 +228,7 @@ void TestHarroxPg::frozenServerStopsNoOther()
     QVERIFY(a.log.endsWith(QStringLiteral("stopped\n")));
     QVERIFY(!Cp932::decode(ann.received()).endsWith(QStringLiteral("> at the stop")));
     relay.thaw();
-    QTRY_COMPARE_WITH_TIMEOUT(bodies(b.lines()), QStringList{QStringLiteral("meanwhile")}, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(b.port)), QStringList{QStringLiteral("meanwhile")}, WaitMs);
 }
 
 // Renames queued on a's follower must not make b take a for dead.
@@ -242,7 +243,7 @@ void TestHarroxPg::renameFloodKeepsTheHeartbeat()
         flood += join(QStringLiteral("r%1").arg(i));
     QVERIFY(flooder.connectTo(a.port));
     flooder.send(flood);
-    QTRY_VERIFY_WITH_TIMEOUT(b.shown().left.contains(QStringLiteral("r20000")), 6 * WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(shownOn(b.port).left.contains(QStringLiteral("r20000")), 6 * WaitMs);
     QVERIFY2(!b.log.contains(QStringLiteral("swept")), qPrintable(b.log));
 }
 

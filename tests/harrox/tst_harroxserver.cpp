@@ -1,3 +1,4 @@
+#include "chatclient.h"
 #include "harroxprocess.h"
 
 #include "serveroptions.h"
@@ -26,6 +27,7 @@ void runAsNobody(HarroxProcess &server, const QTemporaryDir &dir)
     if (::getuid() == 0) {
         server.program = dir.filePath(QStringLiteral("harrox"));
         QFile::copy(QStringLiteral(HARROX_PATH), server.program);
+        server.portFile = dir.filePath(QStringLiteral("port"));
     }
     server.process.setChildProcessModifier([] {
         if (::getuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0))
@@ -75,10 +77,11 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     QVERIFY(server.process.waitForFinished(WaitMs));
     const bool clean = server.process.exitStatus() == QProcess::NormalExit && server.process.exitCode() == 0;
     QCOMPARE(clean && server.log.endsWith(QStringLiteral("stopped\n")), signalNumber != SIGKILL);
+    QCOMPARE(QFile::exists(server.portFile), signalNumber == SIGKILL); // a stale file only after a kill
 
     QVERIFY(server.start(database));
     QVERIFY(server.log.contains(QStringLiteral("(its last 3 lines loaded)")));
-    QVERIFY(server.lines().last().endsWith(QStringLiteral("ann> kept 2")));
+    QVERIFY(linesOn(server.port).last().endsWith(QStringLiteral("ann> kept 2")));
 }
 
 void TestHarroxServer::refusedAtStart_data()

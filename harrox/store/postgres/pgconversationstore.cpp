@@ -2,6 +2,7 @@
 
 #include "conversation.h"
 #include "pgschema.h"
+#include "storelog.h"
 
 #include <QScopeGuard>
 
@@ -53,7 +54,7 @@ bool PgConversationStore::reconnect()
         return false;
     if (m_db.open()) {
         m_backOffMs = 0;
-        qInfo("database reachable again for posts");
+        qCInfo(lcStore, "database reachable again for posts");
         return true;
     }
     m_error = m_db.errorString();

@@ -3,6 +3,7 @@
 #include "conversation.h"
 #include "pgconversationstore.h"
 #include "pgheartbeat.h"
+#include "storelog.h"
 
 #include <QSocketNotifier>
 
@@ -149,14 +150,14 @@ void PgFollower::connectNow()
     if (!m_db.open() || !m_db.exec("LISTEN harrox_messages").ok()
         || !m_db.exec("LISTEN harrox_members").ok() || !registerServer()) {
         if (m_backOffMs == 0)
-            qWarning("database not reachable: %s; trying again", qUtf8Printable(m_db.errorString()));
+            qCWarning(lcStore, "database not reachable: %s; trying again", qUtf8Printable(m_db.errorString()));
         m_db.close();
         m_backOffMs = m_backOffMs == 0 ? FirstBackOffMs : std::min(2 * m_backOffMs, MostBackOffMs);
         m_retry.start(m_backOffMs);
         return;
     }
     if (m_backOffMs > 0)
-        qInfo("database reachable again: listening, catching up");
+        qCInfo(lcStore, "database reachable again: listening, catching up");
     m_backOffMs = 0;
     m_up = true;
     m_notifier = std::make_unique<QSocketNotifier>(PQsocket(m_db.handle()), QSocketNotifier::Read);
@@ -169,7 +170,7 @@ void PgFollower::lose()
 {
     if (!m_up)
         return;
-    qWarning("database connection lost: %s", qUtf8Printable(m_db.errorString()));
+    qCWarning(lcStore, "database connection lost: %s", qUtf8Printable(m_db.errorString()));
     m_up = false;
     m_notifier.reset();
     m_db.close();

@@ -1,5 +1,7 @@
 #include "pgheartbeat.h"
 
+#include "storelog.h"
+
 PgHeartbeat::PgHeartbeat(const QString &conninfo, int beatMs, int expiryMs, int timeoutMs,
                          QObject *parent)
     : QObject(parent)
@@ -35,7 +37,7 @@ void PgHeartbeat::beat()
     // The next beat tries again: a beat is its own back-off.
     if (!m_db.isOpen() && !m_db.open()) {
         if (!std::exchange(m_warned, true))
-            qWarning("heartbeat: database not reachable: %s", qUtf8Printable(m_db.errorString()));
+            qCWarning(lcStore, "heartbeat: database not reachable: %s", qUtf8Printable(m_db.errorString()));
         return;
     }
     m_warned = false;
@@ -48,7 +50,7 @@ void PgHeartbeat::beat()
     }
     const PgResult swept = m_db.run("server_sweep", {QByteArray::number(m_expiryMs)});
     if (swept.ok() && swept.int64(0, 0) > 0) {
-        qInfo("swept %lld servers whose heartbeat stopped", swept.int64(0, 0));
+        qCInfo(lcStore, "swept %lld servers whose heartbeat stopped", swept.int64(0, 0));
         m_db.run("members_notify");
     }
 }
