@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
+
 HarroxProcess::HarroxProcess()
 {
 #ifdef HARROX_PATH
@@ -24,10 +26,18 @@ bool HarroxProcess::start(const QStringList &arguments, int withinMs, const QStr
     log.clear();
     port = 0;
     QFile::remove(portFile);
-    // The loopback default first: later arguments win.
-    const QStringList command = wrapper
-                                + QStringList{program, QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0")}
-                                + arguments + QStringList{QStringLiteral("--port-file"), portFile};
+    // Loopback and a free port unless the arguments say otherwise.
+    const auto given = [&](const QString &option) {
+        return std::any_of(arguments.cbegin(), arguments.cend(), [&](const QString &argument) {
+            return argument == option || argument.startsWith(option + u'=');
+        });
+    };
+    QStringList command = wrapper + QStringList{program};
+    if (!given(QStringLiteral("--listen")))
+        command << QStringLiteral("--listen=127.0.0.1");
+    if (!given(QStringLiteral("--port")))
+        command << QStringLiteral("--port=0");
+    command << arguments << QStringLiteral("--port-file") << portFile;
     process.start(command.constFirst(), command.mid(1));
     (void)QTest::qWaitFor([&] { return readPortFile() || process.state() == QProcess::NotRunning; }, withinMs);
     if (port == 0 && process.waitForFinished(withinMs))

@@ -19,8 +19,9 @@ struct HarroxProcess
     HarroxProcess(const HarroxProcess &) = delete;
     HarroxProcess &operator=(const HarroxProcess &) = delete;
 
-    // True once it listens, within withinMs. wrapper: a command line that
-    // runs harrox (ip netns exec NAME), empty to run it directly.
+    // True once it listens, within withinMs; on 127.0.0.1 and a free port
+    // unless the arguments name others. wrapper: a command line that runs
+    // harrox (ip netns exec NAME), empty to run it directly.
     bool start(const QStringList &arguments, int withinMs = StartMs, const QStringList &wrapper = {});
 
     QString program; // the build's harrox unless set

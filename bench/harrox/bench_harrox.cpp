@@ -5,11 +5,12 @@
 //
 // Each client joins, then sends a refresh every 100 ms (a message now and
 // then instead) whenever its previous reply has arrived, and times the reply.
+#include "harroxprocess.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -276,26 +277,20 @@ int main(int argc, char *argv[])
     const int clients = std::max(1, parser.value(clientsOption).toInt());
 
     QTemporaryDir dir;
-    QProcess harrox;
-    QString log;
-    QObject::connect(&harrox, &QProcess::readyReadStandardError,
-                     [&] { log += QString::fromUtf8(harrox.readAllStandardError()); });
-    harrox.start(parser.value(harroxOption),
-                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                  QStringLiteral("0"), QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
-                  QStringLiteral("--max-clients"), QString::number(clients + 10),
-                  // The request path, as the echo server has it: no gap between
-                  // replies to one client (which would pace a request every
-                  // 100 ms to one reply every 300), no pushes.
-                  QStringLiteral("--reply-gap=0"), QStringLiteral("--no-live")});
-    static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
-    if (!waitUntil([&] { return listening.match(log).hasMatch(); })) {
-        std::fprintf(stderr, "harrox did not start:\n%s\n", qPrintable(log));
+    HarroxProcess harrox;
+    harrox.program = parser.value(harroxOption);
+    if (!harrox.start({QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
+                       QStringLiteral("--max-clients"), QString::number(clients + 10),
+                       // The request path, as the echo server has it: no gap between
+                       // replies to one client (which would pace a request every
+                       // 100 ms to one reply every 300), no pushes.
+                       QStringLiteral("--reply-gap=0"), QStringLiteral("--no-live")})) {
+        std::fprintf(stderr, "harrox did not start:\n%s\n", qPrintable(harrox.log));
         return 1;
     }
-    const quint16 port = quint16(listening.match(log).captured(1).toUInt());
+    const quint16 port = harrox.port;
     waitUntil([] { return false; }, 200); // let it settle before measuring memory
-    const qint64 rssBefore = residentKiB(harrox.processId());
+    const qint64 rssBefore = residentKiB(harrox.process.processId());
 
     std::printf("%d clients, one request each per %d ms, %d s per run, database on disk "
                 "(WAL, synchronous=FULL)\n",
@@ -305,12 +300,12 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "clients did not all join harrox\n");
         return 1;
     }
-    const qint64 rssAfter = residentKiB(harrox.processId());
+    const qint64 rssAfter = residentKiB(harrox.process.processId());
     const Figures server = run(harroxLoad, seconds);
-    const qint64 rssLoaded = residentKiB(harrox.processId());
+    const qint64 rssLoaded = residentKiB(harrox.process.processId());
     harroxLoad.clients.clear();
-    harrox.terminate();
-    harrox.waitForFinished(WaitMs);
+    harrox.process.terminate();
+    harrox.process.waitForFinished(WaitMs);
 
     const qsizetype replySize = server.replies ? qsizetype(server.replyBytes / server.replies) : 64;
     EchoThread echo(replySize);

@@ -14,6 +14,7 @@
 //   bench_harrox_faults [--fault-seconds N]     (BENCH_LOGS=DIR keeps the logs)
 //
 // Goals: lost 0 in every case, no post waits 10 s without an answer.
+#include "harroxprocess.h"
 #include "pgcluster.h"
 #include "pgconnection.h"
 #include "pgrelay.h"
@@ -60,20 +61,13 @@ void pause(int ms)
     waitUntil([] { return false; }, ms);
 }
 
-struct Server
+struct Server : HarroxProcess
 {
     ~Server() { stop(SIGKILL); }
     bool start(const QString &conninfo)
     {
-        log.clear();
-        QObject::connect(&process, &QProcess::readyReadStandardError, [this] { log += QString::fromUtf8(process.readAllStandardError()); });
-        process.start(QStringLiteral(HARROX_PATH), {QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
-                                                    QStringLiteral("--postgres"), conninfo, QStringLiteral("--no-live"),
-                                                    QStringLiteral("--reply-gap=0")});
-        static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
-        waitUntil([&] { return listening.match(log).hasMatch() || process.state() == QProcess::NotRunning; }, 20000);
-        port = quint16(listening.match(log).captured(1).toUInt());
-        return port != 0;
+        return HarroxProcess::start({QStringLiteral("--postgres"), conninfo, QStringLiteral("--no-live"),
+                                     QStringLiteral("--reply-gap=0")});
     }
     void stop(int signalNumber)
     {
@@ -81,13 +75,9 @@ struct Server
             return;
         ::kill(pid_t(process.processId()), signalNumber);
         waitUntil([&] { return process.state() == QProcess::NotRunning; }, 20000);
-        process.disconnect();
         if (process.state() != QProcess::NotRunning)
             process.kill(), process.waitForFinished();
     }
-    QProcess process;
-    QString log;
-    quint16 port = 0;
 };
 
 // Posts one line after another, each once its answer came, and keeps what

@@ -8,12 +8,12 @@
 // Each client joins, then every 100 ms sends a refresh (a message every 5 s
 // instead) once its previous reply has come, and times the reply. Then 200
 // clients of a second server time each post through the first, one a second.
+#include "harroxprocess.h"
 #include "pgcluster.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -108,23 +108,14 @@ private:
     bool m_waiting = false, m_posting = false, m_measuring = false;
 };
 
-struct Harrox
+struct Harrox : HarroxProcess
 {
     explicit Harrox(const QStringList &arguments)
     {
-        QObject::connect(&process, &QProcess::readyReadStandardError, [this] { log += QString::fromUtf8(process.readAllStandardError()); });
-        process.start(QStringLiteral(HARROX_PATH), QStringList{QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
-                                                               QStringLiteral("--max-clients=1000")} + arguments);
-        static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
-        waitUntil([&] { return listening.match(log).hasMatch() || process.state() == QProcess::NotRunning; });
-        port = quint16(listening.match(log).captured(1).toUInt());
-        if (port == 0)
+        if (!start(QStringList{QStringLiteral("--max-clients=1000")} + arguments))
             std::fprintf(stderr, "harrox did not start:\n%s\n", qPrintable(log));
     }
     ~Harrox() { process.terminate(), process.waitForFinished(WaitMs); }
-    QProcess process;
-    QString log;
-    quint16 port = 0;
 };
 
 std::vector<std::unique_ptr<Client>> joinAll(int count, quint16 port)

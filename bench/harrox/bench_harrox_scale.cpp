@@ -12,10 +12,11 @@
 // The load runs on raw sockets and epoll, so that the load generator's own
 // cost does not grow with its idle sockets. Clients come from 127.0.0.2 on,
 // 200 to an address, under any per-address limit.
+#include "harroxprocess.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -137,25 +138,15 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
 {
     Result result;
     QTemporaryDir dir;
-    QProcess harrox;
+    HarroxProcess harrox;
+    harrox.program = binary;
     // To a file: a pipe that nobody reads would stop the server.
-    const QString logPath = dir.filePath(QStringLiteral("harrox.log"));
-    harrox.setStandardErrorFile(logPath);
-    harrox.start(binary, {QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
-                          QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
-                          QStringLiteral("--max-clients"), QString::number(size + 100)});
-    static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
-    QRegularExpressionMatch match;
-    for (const Clock::time_point until = Clock::now() + std::chrono::seconds(10); !match.hasMatch() && Clock::now() < until;) {
-        ::usleep(10000);
-        QFile log(logPath);
-        if (log.open(QIODevice::ReadOnly))
-            match = listening.match(QString::fromUtf8(log.readAll()));
-    }
-    const quint16 port = quint16(match.captured(1).toUInt());
-    if (port == 0)
+    harrox.process.setStandardErrorFile(dir.filePath(QStringLiteral("harrox.log")));
+    if (!harrox.start({QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
+                       QStringLiteral("--max-clients"), QString::number(size + 100)}, 10000))
         return result;
-    const qint64 rssIdle = residentKiB(harrox.processId());
+    const quint16 port = harrox.port;
+    const qint64 rssIdle = residentKiB(harrox.process.processId());
 
     const int epoll = ::epoll_create1(0);
     std::vector<Client> clients(size_t(size) + Probes); // the last ones probe
@@ -192,15 +183,15 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
         pump(10, joinReply);
     if (joined < int(clients.size())) {
         std::fprintf(stderr, "%s: only %d of %zu clients joined\n", qPrintable(binary), joined, clients.size());
-        harrox.kill();
-        harrox.waitForFinished();
+        harrox.process.kill();
+        harrox.process.waitForFinished();
         return result;
     }
     // Idle members read nothing more; the active ones and the probe do.
     const int active = size * ActivePercent / 100;
     for (size_t i = size_t(active); i < size_t(size); ++i)
         ::epoll_ctl(epoll, EPOLL_CTL_DEL, clients[i].fd, nullptr);
-    result.kibPerClient = double(residentKiB(harrox.processId()) - rssIdle) / size;
+    result.kibPerClient = double(residentKiB(harrox.process.processId()) - rssIdle) / size;
 
     const auto refreshEvery = std::chrono::milliseconds(RefreshSeconds * 1000 / speedup);
     const int postEveryTicks = PostSeconds / RefreshSeconds;
@@ -214,7 +205,7 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
         clients[size_t(size + p)].due = start + std::chrono::milliseconds(ProbeEveryMs) * (Probes + p) / Probes;
     std::vector<double> probeMs;
     const Clock::time_point end = start + std::chrono::seconds(seconds);
-    const qint64 cpuBefore = cpuTicks(harrox.processId());
+    const qint64 cpuBefore = cpuTicks(harrox.process.processId());
     while (Clock::now() < end) {
         const Clock::time_point now = Clock::now();
         for (int i = 0; i < active; ++i) {
@@ -243,7 +234,7 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
             }
         });
     }
-    const double cpuSeconds = double(cpuTicks(harrox.processId()) - cpuBefore) / double(sysconf(_SC_CLK_TCK));
+    const double cpuSeconds = double(cpuTicks(harrox.process.processId()) - cpuBefore) / double(sysconf(_SC_CLK_TCK));
     result.cpuPercent = 100.0 * cpuSeconds / seconds;
     std::sort(probeMs.begin(), probeMs.end());
     if (!probeMs.empty()) {
@@ -254,8 +245,8 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
     for (const Client &c : clients)
         ::close(c.fd);
     ::close(epoll);
-    harrox.terminate();
-    harrox.waitForFinished();
+    harrox.process.terminate();
+    harrox.process.waitForFinished();
     return result;
 }
 

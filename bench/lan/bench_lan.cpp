@@ -13,6 +13,8 @@
 // Needs root; harrox runs in the server namespace, and this process moves
 // into the client namespace before it makes any socket. About three minutes,
 // two more with --old.
+#include "harroxprocess.h"
+
 #include "app/module1.h"
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
@@ -116,31 +118,26 @@ class Harrox
 public:
     Harrox(const QString &lan, const QString &db, bool live, const QString &binary = QStringLiteral(HARROX_PATH))
     {
-        QStringList args{QStringLiteral("netns"), QStringLiteral("exec"), lan + QStringLiteral("-s"),
-                         binary, QStringLiteral("--listen"), ServerAddress,
+        m_harrox.program = binary;
+        QStringList args{QStringLiteral("--listen"), ServerAddress, QStringLiteral("--port"), QString::number(ChatProtocol::Port),
                          QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db};
         if (!live)
             args << QStringLiteral("--no-live");
-        m_process.start(QStringLiteral("ip"), args); // ip execs harrox: the pid is harrox's
-        QByteArray log;
-        m_up = waitUntil([&] {
-            log += m_process.readAllStandardError();
-            return log.contains("listening on") || m_process.state() == QProcess::NotRunning;
-        }) && log.contains("listening on");
-        // Its log goes nowhere from here on; reading keeps the pipe from filling.
-        QObject::connect(&m_process, &QProcess::readyReadStandardError, [this] { m_process.readAllStandardError(); });
+        // ip execs harrox: the pid is harrox's.
+        m_up = m_harrox.start(args, HarroxProcess::StartMs,
+                              {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), lan + QStringLiteral("-s")});
     }
     ~Harrox()
     {
-        m_process.terminate();
-        m_process.waitForFinished();
+        m_harrox.process.terminate();
+        m_harrox.process.waitForFinished();
     }
     bool isUp() const { return m_up; }
     // CPU seconds of all its threads so far.
     double cpuSeconds() const
     {
         double sum = 0;
-        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_process.processId());
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(m_harrox.process.processId());
         for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             QFile f(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
             if (f.open(QIODevice::ReadOnly))
@@ -151,7 +148,7 @@ public:
     // User and system CPU seconds so far, in clock ticks' resolution.
     std::pair<double, double> userSystem() const
     {
-        QFile f(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+        QFile f(QStringLiteral("/proc/%1/stat").arg(m_harrox.process.processId()));
         if (!f.open(QIODevice::ReadOnly))
             return {};
         // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
@@ -161,7 +158,7 @@ public:
     }
 
 private:
-    QProcess m_process;
+    HarroxProcess m_harrox;
     bool m_up = false;
 };
 
