@@ -18,7 +18,7 @@ void check(const Request &request)
     if (request.address.contains('/'))
         std::abort();
     const int lines = request.lines();
-    if (lines < 0 || lines > Request::MaxLineCount)
+    if (lines < 0 || lines > ChatProtocol::MaxLineCount)
         std::abort();
     const bool valid = request.hasValidEncoding();
     (void)valid;

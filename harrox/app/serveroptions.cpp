@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 namespace {
 constexpr int MaxPort = 65535;
@@ -179,12 +180,34 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         if (m_listen.isNull())
             return fail(QStringLiteral("not an address: %1").arg(parser.value(listen)));
     }
-    bool ok = true;
-    if (parser.isSet(port)) {
-        const int value = parser.value(port).toInt(&ok);
-        if (!ok || value < 0 || value > MaxPort)
-            return fail(QStringLiteral("not a port: %1").arg(parser.value(port)));
-        m_port = quint16(value);
+    // The whole numbers: each within its range, or named in the refusal.
+    const struct
+    {
+        const QCommandLineOption &option;
+        qint64 least;
+        qint64 most;
+        const char *what;
+        std::function<void(qint64)> take;
+    } numbers[] = {
+        {port, 0, MaxPort, "a port", [&](qint64 n) { m_port = quint16(n); }},
+        {maxClients, 1, INT_MAX, "a client count", [&](qint64 n) { m_maxClients = int(n); }},
+        {maxPerHost, 1, INT_MAX, "a client count", [&](qint64 n) { m_maxPerHost = int(n); }},
+        {requestTimeout, 1, MaxRequestTimeoutMs, "a timeout", [&](qint64 n) { m_requestTimeoutMs = int(n); }},
+        {pushRate, 1, MaxPushKibPerSecond, "a push rate", [&](qint64 n) { m_pushKibPerSecond = n; }},
+        {replyGap, 0, MaxReplyGapMs, "a reply gap", [&](qint64 n) { m_replyGapMs = int(n); }},
+        {beat, 1, MaxRequestTimeoutMs, "a heartbeat", [&](qint64 n) { m_beatMs = int(n); }},
+        // Any below the heartbeat is refused with both named, further down.
+        {expiry, INT_MIN, MaxRequestTimeoutMs, "an expiry", [&](qint64 n) { m_expiryMs = int(n); }},
+        {dbTimeout, MinDbTimeoutMs, MaxRequestTimeoutMs, "a database timeout", [&](qint64 n) { m_dbTimeoutMs = int(n); }},
+    };
+    for (const auto &number : numbers) {
+        if (!parser.isSet(number.option))
+            continue;
+        bool ok = false;
+        const qint64 value = parser.value(number.option).toLongLong(&ok);
+        if (!ok || value < number.least || value > number.most)
+            return fail(QStringLiteral("not %1: %2").arg(QLatin1String(number.what), parser.value(number.option)));
+        number.take(value);
     }
     m_portFile = parser.value(portFile);
     m_database = parser.isSet(db) ? parser.value(db) : defaultDatabasePath();
@@ -198,50 +221,10 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     } else {
         m_allow = AllowList::lanDefaults();
     }
-    if (parser.isSet(maxClients)) {
-        m_maxClients = parser.value(maxClients).toInt(&ok);
-        if (!ok || m_maxClients < 1)
-            return fail(QStringLiteral("not a client count: %1").arg(parser.value(maxClients)));
-    }
-    if (parser.isSet(maxPerHost)) {
-        m_maxPerHost = parser.value(maxPerHost).toInt(&ok);
-        if (!ok || m_maxPerHost < 1)
-            return fail(QStringLiteral("not a client count: %1").arg(parser.value(maxPerHost)));
-    }
-    if (parser.isSet(requestTimeout)) {
-        m_requestTimeoutMs = parser.value(requestTimeout).toInt(&ok);
-        if (!ok || m_requestTimeoutMs < 1 || m_requestTimeoutMs > MaxRequestTimeoutMs)
-            return fail(QStringLiteral("not a timeout: %1").arg(parser.value(requestTimeout)));
-    }
     m_live = !parser.isSet(noLive);
-    if (parser.isSet(pushRate)) {
-        m_pushKibPerSecond = parser.value(pushRate).toLongLong(&ok);
-        if (!ok || m_pushKibPerSecond < 1 || m_pushKibPerSecond > MaxPushKibPerSecond)
-            return fail(QStringLiteral("not a push rate: %1").arg(parser.value(pushRate)));
-    }
-    if (parser.isSet(replyGap)) {
-        m_replyGapMs = parser.value(replyGap).toInt(&ok);
-        if (!ok || m_replyGapMs < 0 || m_replyGapMs > MaxReplyGapMs)
-            return fail(QStringLiteral("not a reply gap: %1").arg(parser.value(replyGap)));
-    }
     m_postgres = parser.value(postgres);
     if (parser.isSet(postgres) && m_postgres.isEmpty())
         return fail(QStringLiteral("no PostgreSQL connection string"));
-    if (parser.isSet(beat)) {
-        m_beatMs = parser.value(beat).toInt(&ok);
-        if (!ok || m_beatMs < 1 || m_beatMs > MaxRequestTimeoutMs)
-            return fail(QStringLiteral("not a heartbeat: %1").arg(parser.value(beat)));
-    }
-    if (parser.isSet(expiry)) {
-        m_expiryMs = parser.value(expiry).toInt(&ok);
-        if (!ok || m_expiryMs > MaxRequestTimeoutMs)
-            return fail(QStringLiteral("not an expiry: %1").arg(parser.value(expiry)));
-    }
-    if (parser.isSet(dbTimeout)) {
-        m_dbTimeoutMs = parser.value(dbTimeout).toInt(&ok);
-        if (!ok || m_dbTimeoutMs < MinDbTimeoutMs || m_dbTimeoutMs > MaxRequestTimeoutMs)
-            return fail(QStringLiteral("not a database timeout: %1").arg(parser.value(dbTimeout)));
-    }
     if (m_expiryMs <= m_beatMs)
         return fail(QStringLiteral("the expiry (%1 ms) must be longer than the heartbeat (%2 ms)")
                         .arg(m_expiryMs).arg(m_beatMs));

@@ -12,16 +12,13 @@ struct Request
 {
     enum class Verb { Join, Message, Refresh };
 
-    // The server keeps as many lines in memory as a reply can carry.
-    static constexpr int DefaultLineCount = ChatProtocol::DefaultLineCount;
-    static constexpr int MaxLineCount = ChatProtocol::MaxLineCount;
-
     Verb verb = Verb::Refresh;
     QByteArray payload;   // user name or message
     QByteArray address;   // the address the client claims, for the log only
     QByteArray lineCount; // the combo box text
 
-    // Digits only, at most MaxLineCount; anything else is DefaultLineCount.
+    // Digits only, at most ChatProtocol::MaxLineCount; anything else is
+    // ChatProtocol::DefaultLineCount.
     int lines() const { return ChatProtocol::lineCountFrom(lineCount); }
 
     QString text() const;

@@ -17,7 +17,6 @@ public:
     // Accepts "a.b.c.d/len", "a.b.c.d" (a single host) and the IPv6 forms.
     bool add(const QString &cidr);
     bool allows(const QHostAddress &peer) const;
-    bool isEmpty() const { return m_subnets.isEmpty(); }
     QStringList ranges() const;
 
 private:

@@ -50,15 +50,15 @@ QList<StoredMessage> PgConversationStore::rowsOf(const PgResult &result)
 
 bool PgConversationStore::reconnect()
 {
-    if (m_backOffMs > 0 && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < m_backOffMs)
+    if (m_backOff.ms() > 0 && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < m_backOff.ms())
         return false;
     if (m_db.open()) {
-        m_backOffMs = 0;
+        m_backOff.reset();
         qCInfo(lcStore, "database reachable again for posts");
         return true;
     }
     m_error = m_db.errorString();
-    m_backOffMs = m_backOffMs == 0 ? FirstBackOffMs : std::min(2 * m_backOffMs, MostBackOffMs);
+    m_backOff.failed();
     m_sinceFailure.start();
     return false;
 }

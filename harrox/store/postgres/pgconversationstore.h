@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backoff.h"
 #include "conversationstore.h"
 #include "pgconnection.h"
 
@@ -20,11 +21,6 @@ class PgConversationStore : public ConversationStore
 public:
     // Rows committed since the last call, oldest first; on the store's thread.
     using RowsHandler = std::function<void(const QList<StoredMessage> &rows)>;
-
-    // After a failed reconnect, posts are refused without trying for this long,
-    // doubling to the most.
-    static constexpr int FirstBackOffMs = 250;
-    static constexpr int MostBackOffMs = 2000;
 
     // keyPrefix: unique to this process, so that a retried post is told apart
     // from every other. timeoutMs: the most a post waits for its answer, the
@@ -60,5 +56,6 @@ private:
     RowsHandler m_rows;
     QString m_error;
     QElapsedTimer m_sinceFailure;
-    int m_backOffMs = 0;
+    // After a failed reconnect, posts are refused without trying for a while.
+    BackOff m_backOff;
 };

@@ -149,16 +149,15 @@ void PgFollower::connectNow()
         return;
     if (!m_db.open() || !m_db.exec("LISTEN harrox_messages").ok()
         || !m_db.exec("LISTEN harrox_members").ok() || !registerServer()) {
-        if (m_backOffMs == 0)
+        if (m_backOff.ms() == 0)
             qCWarning(lcStore, "database not reachable: %s; trying again", qUtf8Printable(m_db.errorString()));
         m_db.close();
-        m_backOffMs = m_backOffMs == 0 ? FirstBackOffMs : std::min(2 * m_backOffMs, MostBackOffMs);
-        m_retry.start(m_backOffMs);
+        m_retry.start(m_backOff.failed());
         return;
     }
-    if (m_backOffMs > 0)
+    if (m_backOff.ms() > 0)
         qCInfo(lcStore, "database reachable again: listening, catching up");
-    m_backOffMs = 0;
+    m_backOff.reset();
     m_up = true;
     m_notifier = std::make_unique<QSocketNotifier>(PQsocket(m_db.handle()), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &PgFollower::readNotifications);
@@ -174,8 +173,9 @@ void PgFollower::lose()
     m_up = false;
     m_notifier.reset();
     m_db.close();
-    m_backOffMs = FirstBackOffMs;
-    m_retry.start(m_backOffMs);
+    // The loss is said; the first failed try says nothing more.
+    m_backOff.reset();
+    m_retry.start(m_backOff.failed());
 }
 
 bool PgFollower::registerServer()

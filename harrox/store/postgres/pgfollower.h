@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backoff.h"
 #include "conversationstore.h"
 #include "memberobserver.h"
 #include "pgconnection.h"
@@ -39,8 +40,6 @@ public:
         // Each call's bound, as for PgConnection.
         int timeoutMs = 4000;
     };
-    static constexpr int FirstBackOffMs = 250;
-    static constexpr int MostBackOffMs = 2000;
 
     PgFollower(const QString &conninfo, const QString &label, const Settings &settings,
                QObject *parent = nullptr);
@@ -95,7 +94,7 @@ private:
     qint64 m_serverId = 0;
     qint64 m_seen = 0;
     const std::atomic<qint64> *m_delivered = nullptr;
-    int m_backOffMs = 0;
+    BackOff m_backOff;
     bool m_up = false;
     bool m_readQueued = false;
 };
