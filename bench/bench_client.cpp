@@ -5,7 +5,7 @@
 //     plus setPlainText of the same text;
 //  3. start of the program to the main window shown, next to a minimal window.
 // Everything runs on loopback addresses of this machine.
-#include "app/module1.h"
+#include "program/module1.h"
 #include "app/startup.h"
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"

@@ -1,7 +1,7 @@
 // One layout pass of the main window: the arithmetic alone with fixed
 // metrics, and the window's whole pass with the toolkit's real metrics and
 // the placing of every control.
-#include "app/module1.h"
+#include "program/module1.h"
 #include "mainwin/displaylayout.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"

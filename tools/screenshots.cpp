@@ -5,9 +5,9 @@
 // a narrow and a short window.
 #include "about/frmabout.h"
 #include "app/lintraapplication.h"
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "destinations/form2window.h"
+#include "program/module1.h"
+#include "destinations/editor/form2.h"
+#include "destinations/editor/form2window.h"
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"

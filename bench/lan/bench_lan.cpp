@@ -13,7 +13,7 @@
 // Needs root; harrox runs in the server namespace, and this process moves
 // into the client namespace before it makes any socket. About three minutes,
 // two more with --old.
-#include "app/module1.h"
+#include "program/module1.h"
 #include "destinations/pcipfile.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"

@@ -1,6 +1,6 @@
 #include "about/frmabout.h"
 
-#include "app/identity.h"
+#include "program/identity.h"
 #include "platform/twips.h"
 
 #include <QIcon>

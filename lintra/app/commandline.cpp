@@ -1,6 +1,6 @@
 #include "app/commandline.h"
 
-#include "app/identity.h"
+#include "program/identity.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "app/lintraapplication.h"
 
-#include "app/identity.h"
+#include "program/identity.h"
 #include "platform/messagebox.h"
 
 #include <QIcon>

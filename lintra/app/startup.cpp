@@ -1,15 +1,15 @@
 #include "app/startup.h"
 
-#include "app/identity.h"
+#include "program/identity.h"
 #include "app/lintraapplication.h"
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "destinations/form2window.h"
+#include "program/module1.h"
+#include "destinations/editor/form2.h"
+#include "destinations/editor/form2window.h"
 #include "mainwin/form1.h"
 #include "platform/clock.h"
-#include "platform/desktopinputmode.h"
-#include "platform/desktopshellopen.h"
-#include "platform/widgetmessagebox.h"
+#include "inputmethod/desktopinputmode.h"
+#include "platform/desktop/desktopshellopen.h"
+#include "platform/desktop/widgetmessagebox.h"
 
 #include <QDir>
 #include <QFont>

@@ -1,9 +1,9 @@
 #include "mainwin/form1.h"
 
 #include "about/frmabout.h"
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "platform/inputmodefocus.h"
+#include "program/module1.h"
+#include "destinations/editor/form2.h"
+#include "inputmethod/inputmodefocus.h"
 #include "platform/shellopen.h"
 #include "mainwin/statusline.h"
 #include "platform/twips.h"

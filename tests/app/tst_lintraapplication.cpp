@@ -1,6 +1,6 @@
-#include "app/identity.h"
+#include "program/identity.h"
 #include "app/lintraapplication.h"
-#include "platform/desktopshellopen.h"
+#include "platform/desktop/desktopshellopen.h"
 
 #include "support/fakes.h"
 

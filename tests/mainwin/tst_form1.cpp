@@ -2,7 +2,7 @@
 // captions and states, keyboard use, accessibility, and the layout of the
 // three display sizes. The chat logic itself is tested on the link.
 #include "app/lintraapplication.h"
-#include "app/module1.h"
+#include "program/module1.h"
 #include "mainwin/form1.h"
 #include "wire/cp932.h"
 

@@ -1,4 +1,4 @@
-#include "platform/inputmodefocus.h"
+#include "inputmethod/inputmodefocus.h"
 
 #include <QEvent>
 #include <QWidget>

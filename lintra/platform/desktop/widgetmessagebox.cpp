@@ -1,4 +1,4 @@
-#include "platform/widgetmessagebox.h"
+#include "platform/desktop/widgetmessagebox.h"
 
 #include <QMessageBox>
 

@@ -1,7 +1,7 @@
-#include "platform/desktopinputmode.h"
+#include "inputmethod/desktopinputmode.h"
 
-#include "platform/fcitx5inputmode.h"
-#include "platform/ibusinputmode.h"
+#include "inputmethod/fcitx5inputmode.h"
+#include "inputmethod/ibusinputmode.h"
 
 #include <QGuiApplication>
 

@@ -1,8 +1,8 @@
 // The destination editor through its real widgets, checked byte for byte
 // against its list file, with a recording message box.
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "destinations/form2window.h"
+#include "program/module1.h"
+#include "destinations/editor/form2.h"
+#include "destinations/editor/form2window.h"
 #include "destinations/pcipfile.h"
 
 #include "support/fakes.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/inputmode.h"
+#include "inputmethod/inputmode.h"
 
 #include <QDBusConnection>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "destinations/form2.h"
+#include "destinations/editor/form2.h"
 
-#include "app/module1.h"
+#include "program/module1.h"
 #include "destinations/entrycheck.h"
-#include "destinations/form2window.h"
+#include "destinations/editor/form2window.h"
 #include "destinations/pcipfile.h"
 #include "platform/messagebox.h"
 #include "platform/shellopen.h"

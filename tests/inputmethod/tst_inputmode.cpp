@@ -1,9 +1,9 @@
 // The input-mode seam against a fake fcitx5 on a private session bus,
 // with the focus moved through the real windows.
-#include "app/module1.h"
-#include "destinations/form2window.h"
+#include "program/module1.h"
+#include "destinations/editor/form2window.h"
 #include "mainwin/form1.h"
-#include "platform/fcitx5inputmode.h"
+#include "inputmethod/fcitx5inputmode.h"
 #include "support/fakes.h"
 
 #include <QtDBus>

@@ -1,6 +1,6 @@
-#include "platform/desktopshellopen.h"
+#include "platform/desktop/desktopshellopen.h"
 
-#include "app/identity.h"
+#include "program/identity.h"
 #include "platform/messagebox.h"
 
 #include <QDesktopServices>

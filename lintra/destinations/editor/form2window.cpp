@@ -1,6 +1,6 @@
-#include "destinations/form2window.h"
+#include "destinations/editor/form2window.h"
 
-#include "platform/inputmodefocus.h"
+#include "inputmethod/inputmodefocus.h"
 #include "platform/twips.h"
 
 #include <QGroupBox>
