@@ -5,11 +5,11 @@
 //     plus setPlainText of the same text;
 //  3. start of the program to the main window shown, next to a minimal window.
 // Everything runs on loopback addresses of this machine.
-#include "program/module1.h"
-#include "app/startup.h"
-#include "destinations/pcipfile.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
+#include "module1.h"
+#include "startup.h"
+#include "pcipfile.h"
+#include "form1.h"
+#include "clock.h"
 #include "../tests/support/fakes.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"

@@ -1,10 +1,10 @@
 // One layout pass of the main window: the arithmetic alone with fixed
 // metrics, and the window's whole pass with the toolkit's real metrics and
 // the placing of every control.
-#include "program/module1.h"
-#include "mainwin/displaylayout.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
+#include "module1.h"
+#include "displaylayout.h"
+#include "form1.h"
+#include "clock.h"
 #include "../tests/support/fakes.h"
 
 #include <QApplication>

@@ -3,14 +3,14 @@
 // Starts harrox on 127.0.0.70, lets a second client say a few lines, joins
 // with the real window and saves it connected, at each display size, and in
 // a narrow and a short window.
-#include "about/frmabout.h"
-#include "app/lintraapplication.h"
-#include "program/module1.h"
-#include "destinations/editor/form2.h"
-#include "destinations/editor/form2window.h"
-#include "destinations/pcipfile.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
+#include "frmabout.h"
+#include "lintraapplication.h"
+#include "module1.h"
+#include "form2.h"
+#include "form2window.h"
+#include "pcipfile.h"
+#include "form1.h"
+#include "clock.h"
 #include "../tests/support/fakes.h"
 #include "wire/cp932.h"
 

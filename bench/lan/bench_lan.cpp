@@ -13,13 +13,13 @@
 // Needs root; harrox runs in the server namespace, and this process moves
 // into the client namespace before it makes any socket. About three minutes,
 // two more with --old.
-#include "program/module1.h"
-#include "destinations/pcipfile.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
+#include "module1.h"
+#include "pcipfile.h"
+#include "form1.h"
+#include "clock.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
-#include "../tests/support/fakes.h"
+#include "../../tests/support/fakes.h"
 
 #include <QApplication>
 #include <QComboBox>

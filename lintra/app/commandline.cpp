@@ -1,6 +1,6 @@
-#include "app/commandline.h"
+#include "commandline.h"
 
-#include "program/identity.h"
+#include "identity.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "app/startup.h"
+#include "startup.h"
 
-#include "program/identity.h"
-#include "app/lintraapplication.h"
-#include "program/module1.h"
-#include "destinations/editor/form2.h"
-#include "destinations/editor/form2window.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
-#include "inputmethod/desktopinputmode.h"
-#include "platform/desktop/desktopshellopen.h"
-#include "platform/desktop/widgetmessagebox.h"
+#include "identity.h"
+#include "lintraapplication.h"
+#include "module1.h"
+#include "form2.h"
+#include "form2window.h"
+#include "form1.h"
+#include "clock.h"
+#include "desktopinputmode.h"
+#include "desktopshellopen.h"
+#include "widgetmessagebox.h"
 
 #include <QDir>
 #include <QFont>

@@ -1,7 +1,7 @@
-#include "inputmethod/desktopinputmode.h"
+#include "desktopinputmode.h"
 
-#include "inputmethod/fcitx5inputmode.h"
-#include "inputmethod/ibusinputmode.h"
+#include "fcitx5inputmode.h"
+#include "ibusinputmode.h"
 
 #include <QGuiApplication>
 

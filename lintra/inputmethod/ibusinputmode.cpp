@@ -1,4 +1,4 @@
-#include "inputmethod/ibusinputmode.h"
+#include "ibusinputmode.h"
 
 #include <QDBusMessage>
 #include <QDir>

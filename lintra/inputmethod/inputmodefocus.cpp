@@ -1,4 +1,4 @@
-#include "inputmethod/inputmodefocus.h"
+#include "inputmodefocus.h"
 
 #include <QEvent>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "inputmethod/inputmode.h"
+#include "inputmode.h"
 
 #include <QObject>
 

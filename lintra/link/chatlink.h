@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/chatsocket.h"
-#include "platform/eraclock.h"
-#include "platform/vbboolean.h"
+#include "chatsocket.h"
+#include "eraclock.h"
+#include "vbboolean.h"
 
 #include <QDateTime>
 #include <QObject>

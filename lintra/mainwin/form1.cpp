@@ -1,12 +1,12 @@
-#include "mainwin/form1.h"
+#include "form1.h"
 
-#include "about/frmabout.h"
-#include "program/module1.h"
-#include "destinations/editor/form2.h"
-#include "inputmethod/inputmodefocus.h"
-#include "platform/shellopen.h"
-#include "mainwin/statusline.h"
-#include "platform/twips.h"
+#include "frmabout.h"
+#include "module1.h"
+#include "form2.h"
+#include "inputmodefocus.h"
+#include "shellopen.h"
+#include "statusline.h"
+#include "twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>

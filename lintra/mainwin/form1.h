@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/chatlink.h"
-#include "link/chatview.h"
-#include "mainwin/displaylayout.h"
+#include "chatlink.h"
+#include "chatview.h"
+#include "displaylayout.h"
 
 #include <QList>
 #include <QMainWindow>

@@ -1,6 +1,6 @@
-#include "program/identity.h"
-#include "app/lintraapplication.h"
-#include "platform/desktop/desktopshellopen.h"
+#include "identity.h"
+#include "lintraapplication.h"
+#include "desktopshellopen.h"
 
 #include "support/fakes.h"
 

@@ -1,9 +1,9 @@
 // The input-mode seam against a fake fcitx5 on a private session bus,
 // with the focus moved through the real windows.
-#include "program/module1.h"
-#include "destinations/editor/form2window.h"
-#include "mainwin/form1.h"
-#include "inputmethod/fcitx5inputmode.h"
+#include "module1.h"
+#include "form2window.h"
+#include "form1.h"
+#include "fcitx5inputmode.h"
 #include "support/fakes.h"
 
 #include <QtDBus>

@@ -1,6 +1,6 @@
 // The chat link without a window: a recording view, test servers on
 // loopback addresses, a stepped clock and a recording message box.
-#include "link/chatlink.h"
+#include "chatlink.h"
 #include "wire/cp932.h"
 
 #include "support/captureserver.h"

@@ -1,9 +1,9 @@
 // What only the main window can show, through its real widgets: controls,
 // captions and states, keyboard use, accessibility, and the layout of the
 // three display sizes. The chat logic itself is tested on the link.
-#include "app/lintraapplication.h"
-#include "program/module1.h"
-#include "mainwin/form1.h"
+#include "lintraapplication.h"
+#include "module1.h"
+#include "form1.h"
 #include "wire/cp932.h"
 
 #include "support/captureserver.h"

@@ -1,7 +1,7 @@
-#include "destinations/editor/form2window.h"
+#include "form2window.h"
 
-#include "inputmethod/inputmodefocus.h"
-#include "platform/twips.h"
+#include "inputmodefocus.h"
+#include "twips.h"
 
 #include <QGroupBox>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
-#include "platform/desktop/desktopshellopen.h"
+#include "desktopshellopen.h"
 
-#include "program/identity.h"
-#include "platform/messagebox.h"
+#include "identity.h"
+#include "messagebox.h"
 
 #include <QDesktopServices>
 #include <QUrl>

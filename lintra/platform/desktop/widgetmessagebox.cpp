@@ -1,4 +1,4 @@
-#include "platform/desktop/widgetmessagebox.h"
+#include "widgetmessagebox.h"
 
 #include <QMessageBox>
 

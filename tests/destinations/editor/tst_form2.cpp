@@ -1,9 +1,9 @@
 // The destination editor through its real widgets, checked byte for byte
 // against its list file, with a recording message box.
-#include "program/module1.h"
-#include "destinations/editor/form2.h"
-#include "destinations/editor/form2window.h"
-#include "destinations/pcipfile.h"
+#include "module1.h"
+#include "form2.h"
+#include "form2window.h"
+#include "pcipfile.h"
 
 #include "support/fakes.h"
 #include "support/records.h"
