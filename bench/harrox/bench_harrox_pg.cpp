@@ -9,6 +9,8 @@
 // instead) once its previous reply has come, and times the reply. Then 200
 // clients of a second server time each post through the first, one a second.
 #include "pgcluster.h"
+#include "percentile.h"
+#include "waituntil.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,23 +36,6 @@ constexpr int CrossPosts = 60;
 // (about 450 ms apart at the default); a post a second is an office's busy hour.
 constexpr int CrossGapMs = 1000;
 const QByteArray Address = "/*/~127.0.0.1/**/";
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = WaitMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-double percentile(std::vector<double> values, double q)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[size_t(q * double(values.size() - 1))];
-}
 
 // A Lintra-like client: one data event is one reply.
 class Client : public QObject
@@ -116,7 +101,7 @@ struct Harrox
         process.start(QStringLiteral(HARROX_PATH), QStringList{QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
                                                                QStringLiteral("--max-clients=1000")} + arguments);
         static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
-        waitUntil([&] { return listening.match(log).hasMatch() || process.state() == QProcess::NotRunning; });
+        waitUntil([&] { return listening.match(log).hasMatch() || process.state() == QProcess::NotRunning; }, WaitMs);
         port = quint16(listening.match(log).captured(1).toUInt());
         if (port == 0)
             std::fprintf(stderr, "harrox did not start:\n%s\n", qPrintable(log));
@@ -132,7 +117,7 @@ std::vector<std::unique_ptr<Client>> joinAll(int count, quint16 port)
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < count; ++i)
         clients.push_back(std::make_unique<Client>(i, port));
-    waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->joined; }); });
+    waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->joined; }); }, WaitMs);
     return clients;
 }
 

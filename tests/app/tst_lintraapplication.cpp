@@ -2,7 +2,7 @@
 #include "lintraapplication.h"
 #include "desktopshellopen.h"
 
-#include "support/fakes.h"
+#include "fakes.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -4,10 +4,10 @@
 #include "wire/cp932.h"
 
 #include "support/captureserver.h"
-#include "support/fakes.h"
+#include "fakes.h"
 #include "support/recordingview.h"
 #include "support/records.h"
-#include "support/silentlistener.h"
+#include "silentlistener.h"
 
 #include <QFile>
 #include <QSignalSpy>

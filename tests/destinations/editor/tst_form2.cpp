@@ -5,7 +5,7 @@
 #include "form2window.h"
 #include "pcipfile.h"
 
-#include "support/fakes.h"
+#include "fakes.h"
 #include "support/records.h"
 
 #include <QtTest>
