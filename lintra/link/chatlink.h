@@ -44,7 +44,6 @@ public:
     // without touching the window again.
     void windowClosing();
 
-    bool isWalking() const { return m_walking; }
     // How often a waiting walk looks at the clock; tests shorten it.
     void setPollInterval(int ms) { m_pollMs = ms; }
 

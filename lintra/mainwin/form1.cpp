@@ -330,7 +330,6 @@ QString form1::lineCountText() const
 void form1::setStatusText(const QString &text)
 {
     m_statusText->setStatus(text);
-    emit statusTextChanged(text);
 }
 
 void form1::setSendEnabled(bool on)

@@ -61,10 +61,6 @@ public:
     void focusMessage() override;
     void closeWindow() override { close(); }
 
-signals:
-    // Each new status text, as screen readers and tests follow it.
-    void statusTextChanged(const QString &text);
-
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
