@@ -5,16 +5,13 @@
 //     plus setPlainText of the same text;
 //  3. start of the program to the main window shown, next to a minimal window.
 // Everything runs on loopback addresses of this machine.
-#include "app/module1.h"
-#include "app/startup.h"
-#include "destinations/pcipfile.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
-#include "../tests/support/fakes.h"
+#include "fakebackedform1.h"
+#include "pcipfile.h"
+#include "silentlistener.h"
+#include "startup.h"
+#include "waituntil.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
-
-#include "../tests/support/silentlistener.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -34,6 +31,8 @@
 #include <ctime>
 
 namespace {
+
+constexpr int WaitMs = 10000; // for harrox on this machine to answer
 
 double cpuSeconds()
 {
@@ -65,11 +64,8 @@ void waitCpu()
         return;
     }
     writeDestination(QStringLiteral("127.0.0.60"));
-    RecordingMessageBox box;
-    SystemClock clock;
-    RecordingShellOpen shell;
-    Module1 module;
-    form1 window(module, box, clock, shell);
+    FakeBackedForm1<> desk;
+    form1 &window = desk.window;
     window.show();
     window.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("bench"));
 
@@ -83,8 +79,8 @@ void waitCpu()
     // The wait as first described: yield to the event loop without sleeping.
     wall.restart();
     cpu = cpuSeconds();
-    const QDateTime start = clock.now();
-    while (start.secsTo(clock.now()) <= 2)
+    const QDateTime start = desk.clock.now();
+    while (start.secsTo(desk.clock.now()) <= 2)
         QCoreApplication::processEvents();
     const double spinCpu = cpuSeconds() - cpu;
     const double spinWall = wall.nsecsElapsed() / 1e9;
@@ -94,19 +90,6 @@ void waitCpu()
                 ourWall, ourCpu, 100 * ourCpu / ourWall, spinWall, spinCpu,
                 100 * spinCpu / spinWall);
     window.close();
-}
-
-// Waits, serving events, until done() or the deadline; false on time-out.
-template<typename F> bool waitUntil(F done, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
 }
 
 void refreshRoundTrip(const QString &harroxPath)
@@ -127,7 +110,7 @@ void refreshRoundTrip(const QString &harroxPath)
             if (filler.state() == QAbstractSocket::UnconnectedState)
                 filler.connectToHost(QHostAddress(address), 5001);
             return filler.state() == QAbstractSocket::ConnectedState;
-        })) {
+        }, WaitMs)) {
         std::printf("refresh: harrox does not answer, skipped\n");
         return;
     }
@@ -145,11 +128,8 @@ void refreshRoundTrip(const QString &harroxPath)
     }, 60000);
 
     writeDestination(address);
-    RecordingMessageBox box;
-    SystemClock clock;
-    RecordingShellOpen shell;
-    Module1 module;
-    form1 window(module, box, clock, shell);
+    FakeBackedForm1<> desk;
+    form1 &window = desk.window;
     window.show();
     window.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("bench"));
     window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
@@ -183,14 +163,14 @@ void refreshRoundTrip(const QString &harroxPath)
                 quiet.restart();
             whole += more;
             return !whole.isEmpty() && quiet.elapsed() > 300;
-        });
+        }, WaitMs);
         constexpr int Rounds = 40;
         std::vector<double> ours, bare, setText;
         for (int round = 0; round < Rounds; ++round) {
             // A server leaves a gap between two replies to one client.
             QElapsedTimer gap;
             gap.start();
-            waitUntil([&] { return gap.elapsed() > ChatProtocol::ReplyGapMs; });
+            waitUntil([&] { return gap.elapsed() > ChatProtocol::ReplyGapMs; }, WaitMs);
             text3->clear();
             // Paint what is pending now, so that neither side pays for it.
             QCoreApplication::sendPostedEvents();
@@ -205,7 +185,7 @@ void refreshRoundTrip(const QString &harroxPath)
             });
             t.start();
             send->click();
-            waitUntil([&] { return replaced; });
+            waitUntil([&] { return replaced; }, WaitMs);
             ours.push_back(replacedAt / 1e3);
             QObject::disconnect(c);
 
@@ -217,7 +197,7 @@ void refreshRoundTrip(const QString &harroxPath)
             waitUntil([&] {
                 reply += filler.readAll();
                 return reply.size() >= whole.size();
-            });
+            }, WaitMs);
             bare.push_back(t.nsecsElapsed() / 1e3);
 
             const QString shown = text3->toPlainText();

@@ -1,6 +1,6 @@
 // Decoding and dividing a reply, beside a plain memcpy and the toolkit's own
 // UTF-8 decoding of the same number of bytes; reading a 1,000-record list.
-#include "destinations/pcipfile.h"
+#include "pcipfile.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
 

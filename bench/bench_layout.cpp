@@ -1,11 +1,8 @@
 // One layout pass of the main window: the arithmetic alone with fixed
 // metrics, and the window's whole pass with the toolkit's real metrics and
 // the placing of every control.
-#include "app/module1.h"
-#include "mainwin/displaylayout.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
-#include "../tests/support/fakes.h"
+#include "displaylayout.h"
+#include "fakebackedform1.h"
 
 #include <QApplication>
 
@@ -37,11 +34,8 @@ void BM_LayoutArithmetic(benchmark::State &state)
 
 void BM_WindowPass(benchmark::State &state)
 {
-    RecordingMessageBox box;
-    SystemClock clock;
-    RecordingShellOpen shell;
-    Module1 module;
-    form1 window(module, box, clock, shell);
+    FakeBackedForm1<> desk;
+    form1 &window = desk.window;
     window.resize(900, 600);
     window.show();
     QCoreApplication::processEvents();

@@ -1,6 +1,6 @@
 // Reads arbitrary bytes as PCIP.dat; every record read must write back to
 // 37 bytes and read back the same.
-#include "destinations/pcipfile.h"
+#include "pcipfile.h"
 
 #include <QTemporaryDir>
 

@@ -3,8 +3,8 @@
 //   pcipwrite FILE NAME ADDRESS [--no-try]
 // It takes only what the editor would take, by the same check; as no one
 // looks at the result, it also refuses a group above 255.
-#include "destinations/entrycheck.h"
-#include "destinations/pcipfile.h"
+#include "entrycheck.h"
+#include "pcipfile.h"
 #include "wire/cp932.h"
 
 #include <QCoreApplication>

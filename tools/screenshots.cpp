@@ -3,20 +3,17 @@
 // Starts harrox on 127.0.0.70, lets a second client say a few lines, joins
 // with the real window and saves it connected, at each display size, and in
 // a narrow and a short window.
-#include "about/frmabout.h"
-#include "app/lintraapplication.h"
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "destinations/form2window.h"
-#include "destinations/pcipfile.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
-#include "../tests/support/fakes.h"
+#include "fakebackedform1.h"
+#include "form2.h"
+#include "form2window.h"
+#include "frmabout.h"
+#include "lintraapplication.h"
+#include "pcipfile.h"
+#include "waituntil.h"
 #include "wire/cp932.h"
 
 #include <QAction>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProcess>
@@ -31,10 +28,7 @@ namespace {
 
 void settle(int ms = 300)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    waitUntil([] { return false; }, ms);
 }
 
 void pick(form1 &window, const QString &caption)
@@ -92,11 +86,8 @@ int main(int argc, char *argv[])
     record.setAddress(address);
     PCIPFile::rewrite(QStringLiteral("PCIP.dat"), {record});
 
-    RecordingMessageBox box;
-    SystemClock clock;
-    RecordingShellOpen shell;
-    Module1 module;
-    form1 window(module, box, clock, shell);
+    FakeBackedForm1<> desk;
+    form1 &window = desk.window;
     window.show();
     window.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("山田"));
     window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
@@ -122,14 +113,14 @@ int main(int argc, char *argv[])
     save(window, out.filePath(QStringLiteral("short.png")));
 
     // The destination editor at each display size.
-    Form2 editor(module, box, shell, QStringLiteral("PCIP.dat"));
+    Form2 editor(desk.module, desk.box, desk.shell, QStringLiteral("PCIP.dat"));
     PCIPRecord second;
     second.TryConnect = VBFalse;
     second.setName(QStringLiteral("大阪支社"));
     second.setAddress(QStringLiteral("127.0.0.71"));
     PCIPFile::appendTo(QStringLiteral("PCIP.dat"), second);
     for (int points : {9, 14, 18}) {
-        module.DisplayFontSize = qint16(points);
+        desk.module.DisplayFontSize = qint16(points);
         editor.open();
         settle();
         const QString shot = out.filePath(QStringLiteral("editor-%1.png").arg(points));

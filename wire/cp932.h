@@ -33,7 +33,6 @@ public:
     QString decode(QByteArrayView piece);
     // Ends the stream: a held-back lead byte becomes U+FFFD.
     QString flush();
-    bool hasPending() const { return m_pending >= 0; }
     void reset() { m_pending = -1; }
 
 private:

@@ -6,6 +6,7 @@
 // Each client joins, then sends a refresh every 100 ms (a message now and
 // then instead) whenever its previous reply has arrived, and times the reply.
 #include "harroxprocess.h"
+#include "waituntil.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -32,7 +33,6 @@ constexpr int DefaultClients = 200;
 constexpr int TickMs = 100;
 constexpr int MessageEveryTicks = 50; // about one message per client per 5 s
 constexpr int WaitMs = 10000;
-constexpr int PollMs = 5;
 constexpr int NanosPerMicro = 1000;
 constexpr double Percent50 = 0.50;
 constexpr double Percent99 = 0.99;
@@ -49,17 +49,6 @@ struct Figures
     double messageP99Ms = 0; // replies to messages wait for the disk
     qint64 messages = 0;
 };
-
-// Runs the event loop until done() or the time is up.
-template<typename Done>
-bool waitUntil(Done done, int timeoutMs = WaitMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, PollMs);
-    return done();
-}
 
 class LoadClient : public QObject
 {
@@ -208,14 +197,14 @@ bool connectAll(Load &load, int count, quint16 port)
     if (!waitUntil([&] {
             return std::all_of(load.clients.begin(), load.clients.end(),
                                [](const auto &c) { return c->isConnected(); });
-        }))
+        }, WaitMs))
         return false;
     for (auto &client : load.clients)
         client->join();
     return waitUntil([&] {
         return std::all_of(load.clients.begin(), load.clients.end(),
                            [](const auto &c) { return c->joined(); });
-    });
+    }, WaitMs);
 }
 
 Figures run(Load &load, int seconds)
@@ -310,7 +299,7 @@ int main(int argc, char *argv[])
     const qsizetype replySize = server.replies ? qsizetype(server.replyBytes / server.replies) : 64;
     EchoThread echo(replySize);
     echo.start();
-    waitUntil([&] { return echo.port() != 0; });
+    waitUntil([&] { return echo.port() != 0; }, WaitMs);
     Load echoLoad;
     if (!connectAll(echoLoad, clients, echo.port())) {
         std::fprintf(stderr, "clients did not all reach the echo server\n");

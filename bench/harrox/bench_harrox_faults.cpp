@@ -18,6 +18,7 @@
 #include "pgcluster.h"
 #include "pgconnection.h"
 #include "pgrelay.h"
+#include "waituntil.h"
 #include "chatroom.h"
 #include "wire/cp932.h"
 
@@ -46,15 +47,6 @@ constexpr int GiveUpMs = 15000;
 constexpr int PostGapMs = 50;
 constexpr int HealthyGapMs = 2000;
 const QByteArray Address = "/*/~127.0.0.1/**/";
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
 
 void pause(int ms)
 {

@@ -10,6 +10,8 @@
 // clients of a second server time each post through the first, one a second.
 #include "harroxprocess.h"
 #include "pgcluster.h"
+#include "percentile.h"
+#include "waituntil.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,23 +36,6 @@ constexpr int CrossPosts = 60;
 // (about 450 ms apart at the default); a post a second is an office's busy hour.
 constexpr int CrossGapMs = 1000;
 const QByteArray Address = "/*/~127.0.0.1/**/";
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = WaitMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-double percentile(std::vector<double> values, double q)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[size_t(q * double(values.size() - 1))];
-}
 
 // A Lintra-like client: one data event is one reply.
 class Client : public QObject
@@ -123,7 +108,7 @@ std::vector<std::unique_ptr<Client>> joinAll(int count, quint16 port)
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < count; ++i)
         clients.push_back(std::make_unique<Client>(i, port));
-    waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->joined; }); });
+    waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->joined; }); }, WaitMs);
     return clients;
 }
 

@@ -13,15 +13,13 @@
 // Needs root; harrox runs in the server namespace, and this process moves
 // into the client namespace before it makes any socket. About three minutes,
 // two more with --old.
+#include "fakebackedform1.h"
 #include "harroxprocess.h"
-
-#include "app/module1.h"
-#include "destinations/pcipfile.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
+#include "pcipfile.h"
+#include "percentile.h"
+#include "waituntil.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
-#include "../tests/support/fakes.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -67,24 +65,6 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(double(v.size()) * p))];
-}
-
-template<typename F> bool waitUntil(F done, int ms = WaitMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
 }
 
 void serveFor(int ms)
@@ -188,7 +168,7 @@ public:
     }
     bool waitConnected()
     {
-        return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; });
+        return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, WaitMs);
     }
     void post(const QString &text) { socket.write(request("NormalTel", text, m_lines)); socket.flush(); }
     void refresh() { socket.write(request("/Reflesh/", QString(), m_lines)); }
@@ -215,7 +195,7 @@ QByteArray readReply(Peer &peer, int quietMs = 500)
             quiet.restart();
         whole += more;
         return !whole.isEmpty() && quiet.elapsed() > quietMs;
-    });
+    }, WaitMs);
     return whole;
 }
 
@@ -296,14 +276,11 @@ struct Window
         serveFor(ChatProtocol::ReplyGapMs);
         text3->clear();
         send->click();
-        return waitUntil([&] { return text3->document()->blockCount() >= std::min(lines, Lines); });
+        return waitUntil([&] { return text3->document()->blockCount() >= std::min(lines, Lines); }, WaitMs);
     }
 
-    RecordingMessageBox box;
-    SystemClock clock;
-    RecordingShellOpen shell;
-    Module1 module;
-    form1 form{module, box, clock, shell};
+    FakeBackedForm1<> desk;
+    form1 &form = desk.window;
     QPlainTextEdit *text3 = nullptr;
     QComboBox *combo4 = nullptr;
     QPushButton *send = nullptr;
@@ -332,14 +309,14 @@ void refreshRoundTrip(Window &window, qsizetype replyBytes)
         });
         t.start();
         window.send->click();
-        waitUntil([&] { return replaced; });
+        waitUntil([&] { return replaced; }, WaitMs);
         QObject::disconnect(c);
         ours.push_back(replacedAt);
 
         bare.received = 0;
         t.restart();
         bare.refresh();
-        waitUntil([&] { return bare.received >= replyBytes; });
+        waitUntil([&] { return bare.received >= replyBytes; }, WaitMs);
         transfer.push_back(double(t.nsecsElapsed()) / 1e6);
 
         const QString shown = window.text3->toPlainText();
@@ -364,7 +341,7 @@ void liveLatency(Window &window)
     std::vector<std::unique_ptr<Peer>> peers;
     for (int k = 0; k < LiveClients - 1; ++k)
         peers.push_back(std::make_unique<Peer>(QStringLiteral("p%1").arg(k)));
-    if (!waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); })) {
+    if (!waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); }, WaitMs)) {
         std::printf("3. live: the clients did not join, skipped\n");
         return;
     }
@@ -399,7 +376,7 @@ double serverCpu(const QString &lan, const QString &db, bool live, bool polling,
     std::vector<std::unique_ptr<Peer>> peers;
     for (int k = 0; k < CpuClients; ++k)
         peers.push_back(std::make_unique<Peer>(QStringLiteral("q%1").arg(k)));
-    waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); });
+    waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); }, WaitMs);
     serveFor(2000);
     QTimer poll; // each client in turn, so that every one asks every PollEveryMs
     int next = 0;
@@ -457,14 +434,14 @@ int main(int argc, char *argv[])
             fill.waitConnected();
             for (int k = 0; k < Lines; ++k)
                 fill.post(Fill + QString::number(k));
-            waitUntil([&] { return fill.received > 0; });
+            waitUntil([&] { return fill.received > 0; }, WaitMs);
             QByteArray reply;
             const bool filled = waitUntil([&] {
                 serveFor(ChatProtocol::ReplyGapMs);
                 fill.socket.write(request("/Reflesh/", QString(), Lines));
                 reply = readReply(fill);
                 return reply.endsWith(Cp932::encode(Fill + QString::number(Lines - 1)));
-            });
+            }, WaitMs);
             if (!filled) {
                 std::printf("cannot fill the conversation: skipped\n");
                 return 1;

@@ -1,7 +1,7 @@
-#include "about/frmabout.h"
+#include "frmabout.h"
 
-#include "app/identity.h"
-#include "platform/twips.h"
+#include "identity.h"
+#include "twips.h"
 
 #include <QIcon>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "app/commandline.h"
+#include "commandline.h"
 
-#include "app/identity.h"
+#include "identity.h"
 
 namespace {
 

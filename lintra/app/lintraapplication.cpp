@@ -1,7 +1,7 @@
-#include "app/lintraapplication.h"
+#include "lintraapplication.h"
 
-#include "app/identity.h"
-#include "platform/messagebox.h"
+#include "identity.h"
+#include "messagebox.h"
 
 #include <QIcon>
 #include <QLibraryInfo>

@@ -1,5 +1,5 @@
-#include "app/commandline.h"
-#include "app/startup.h"
+#include "commandline.h"
+#include "startup.h"
 
 #include <QString>
 

@@ -1,15 +1,15 @@
-#include "app/startup.h"
+#include "startup.h"
 
-#include "app/identity.h"
-#include "app/lintraapplication.h"
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "destinations/form2window.h"
-#include "mainwin/form1.h"
-#include "platform/clock.h"
-#include "platform/desktopinputmode.h"
-#include "platform/desktopshellopen.h"
-#include "platform/widgetmessagebox.h"
+#include "identity.h"
+#include "lintraapplication.h"
+#include "module1.h"
+#include "form2.h"
+#include "form2window.h"
+#include "form1.h"
+#include "clock.h"
+#include "desktopinputmode.h"
+#include "desktopshellopen.h"
+#include "widgetmessagebox.h"
 
 #include <QDir>
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "destinations/entrycheck.h"
+#include "entrycheck.h"
 
 namespace EntryCheck {
 

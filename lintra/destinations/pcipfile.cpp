@@ -1,6 +1,6 @@
-#include "destinations/pcipfile.h"
+#include "pcipfile.h"
 
-#include "platform/atomicfile.h"
+#include "atomicfile.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "destinations/pciprecord.h"
+#include "pciprecord.h"
 
 #include <QFile>
 #include <QList>
@@ -41,7 +41,6 @@ public:
     // back to read-only where it may not be written).
     bool open();
     void close() { m_file.close(); }
-    bool isOpen() const { return m_file.isOpen(); }
 
     qint64 size() const { return m_file.size(); }
     // Whole records, capped at MaxRecords: the rest of a larger file is not read.

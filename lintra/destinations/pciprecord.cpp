@@ -1,4 +1,4 @@
-#include "destinations/pciprecord.h"
+#include "pciprecord.h"
 
 #include "wire/cp932.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/vbboolean.h"
+#include "vbboolean.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

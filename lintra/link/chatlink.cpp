@@ -1,10 +1,10 @@
-#include "link/chatlink.h"
+#include "chatlink.h"
 
-#include "destinations/pcipfile.h"
+#include "pcipfile.h"
 #include "wire/chatprotocol.h"
-#include "link/chatview.h"
-#include "platform/clock.h"
-#include "platform/messagebox.h"
+#include "chatview.h"
+#include "clock.h"
+#include "messagebox.h"
 
 #include <QEventLoop>
 #include <QTimer>

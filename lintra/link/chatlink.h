@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/chatsocket.h"
-#include "platform/eraclock.h"
-#include "platform/vbboolean.h"
+#include "chatsocket.h"
+#include "eraclock.h"
+#include "vbboolean.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -44,7 +44,6 @@ public:
     // without touching the window again.
     void windowClosing();
 
-    bool isWalking() const { return m_walking; }
     // How often a waiting walk looks at the clock; tests shorten it.
     void setPollInterval(int ms) { m_pollMs = ms; }
 

@@ -1,4 +1,4 @@
-#include "link/chatsocket.h"
+#include "chatsocket.h"
 
 #include "wire/chatprotocol.h"
 

@@ -1,4 +1,4 @@
-#include "mainwin/displaylayout.h"
+#include "displaylayout.h"
 
 #include <algorithm>
 

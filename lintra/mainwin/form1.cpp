@@ -1,12 +1,12 @@
-#include "mainwin/form1.h"
+#include "form1.h"
 
-#include "about/frmabout.h"
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "platform/inputmodefocus.h"
-#include "platform/shellopen.h"
-#include "mainwin/statusline.h"
-#include "platform/twips.h"
+#include "frmabout.h"
+#include "module1.h"
+#include "form2.h"
+#include "inputmodefocus.h"
+#include "shellopen.h"
+#include "statusline.h"
+#include "twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -330,7 +330,6 @@ QString form1::lineCountText() const
 void form1::setStatusText(const QString &text)
 {
     m_statusText->setStatus(text);
-    emit statusTextChanged(text);
 }
 
 void form1::setSendEnabled(bool on)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "link/chatlink.h"
-#include "link/chatview.h"
-#include "mainwin/displaylayout.h"
+#include "chatlink.h"
+#include "chatview.h"
+#include "displaylayout.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -60,10 +60,6 @@ public:
     void notifyUnread() override;
     void focusMessage() override;
     void closeWindow() override { close(); }
-
-signals:
-    // Each new status text, as screen readers and tests follow it.
-    void statusTextChanged(const QString &text);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

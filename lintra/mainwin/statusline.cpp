@@ -1,4 +1,4 @@
-#include "mainwin/statusline.h"
+#include "statusline.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,4 +1,4 @@
-#include "platform/atomicfile.h"
+#include "atomicfile.h"
 
 #include <QFile>
 

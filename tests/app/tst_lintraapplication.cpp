@@ -1,8 +1,8 @@
-#include "app/identity.h"
-#include "app/lintraapplication.h"
-#include "platform/desktopshellopen.h"
+#include "identity.h"
+#include "lintraapplication.h"
+#include "desktopshellopen.h"
 
-#include "support/fakes.h"
+#include "fakes.h"
 
 #include <QRegularExpression>
 #include <QTest>

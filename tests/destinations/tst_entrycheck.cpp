@@ -1,6 +1,6 @@
 // The entry check, in the editor's function and in pcipwrite, which must
 // refuse what the editor refuses and also a group above 255.
-#include "destinations/entrycheck.h"
+#include "entrycheck.h"
 
 #include "support/records.h"
 

@@ -1,4 +1,4 @@
-#include "destinations/pcipfile.h"
+#include "pcipfile.h"
 
 #include "support/records.h"
 

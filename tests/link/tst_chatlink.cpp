@@ -1,13 +1,13 @@
 // The chat link without a window: a recording view, test servers on
 // loopback addresses, a stepped clock and a recording message box.
-#include "link/chatlink.h"
+#include "chatlink.h"
 #include "wire/cp932.h"
 
 #include "support/captureserver.h"
-#include "support/fakes.h"
+#include "fakes.h"
 #include "support/recordingview.h"
 #include "support/records.h"
-#include "support/silentlistener.h"
+#include "silentlistener.h"
 
 #include <QFile>
 #include <QSignalSpy>

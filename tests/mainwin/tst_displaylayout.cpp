@@ -1,6 +1,6 @@
 // The layout pass in twips, with made-up font metrics, against geometry
 // worked out by hand from the steps of the pass.
-#include "mainwin/displaylayout.h"
+#include "displaylayout.h"
 
 #include <QTest>
 

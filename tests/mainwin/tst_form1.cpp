@@ -1,13 +1,11 @@
 // What only the main window can show, through its real widgets: controls,
 // captions and states, keyboard use, accessibility, and the layout of the
 // three display sizes. The chat logic itself is tested on the link.
-#include "app/lintraapplication.h"
-#include "app/module1.h"
-#include "mainwin/form1.h"
+#include "lintraapplication.h"
 #include "wire/cp932.h"
 
+#include "fakebackedform1.h"
 #include "support/captureserver.h"
-#include "support/fakes.h"
 #include "support/records.h"
 
 #include <QAccessible>
@@ -32,17 +30,17 @@ private slots:
     {
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
-        m_module = Module1();
-        m_window = std::make_unique<form1>(m_module, m_box, m_clock, m_shell);
+        m_desk = std::make_unique<FakeBackedForm1<FakeClock>>(QDateTime(QDate(2001, 3, 5), QTime(15, 7, 0)));
+        m_window = &m_desk->window;
         m_window->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
         m_window->resize(900, 600);
         m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
     }
 
     void cleanup()
     {
-        m_window.reset();
+        m_desk.reset();
         QDir::setCurrent(m_oldDir);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
@@ -71,7 +69,7 @@ private slots:
         QCOMPARE(child("Combo4")->accessibleName(), QStringLiteral("表示行数(行)"));
 
         // The status line reads as its text, as a name and as text.
-        static_cast<ChatView *>(m_window.get())->setStatusText(QStringLiteral(" 接続できました！通信できます。"));
+        static_cast<ChatView *>(m_window)->setStatusText(QStringLiteral(" 接続できました！通信できます。"));
         QAccessibleInterface *status = QAccessible::queryAccessibleInterface(child("SB"));
         QCOMPARE(status->text(QAccessible::Name), QStringLiteral(" 接続できました！通信できます。"));
         QVERIFY(status->textInterface());
@@ -79,7 +77,7 @@ private slots:
                  QStringLiteral(" 接続できました！通信できます。"));
 
         // Not connected: the disabled message box and send button are skipped.
-        QApplication::setActiveWindow(m_window.get());
+        QApplication::setActiveWindow(m_window);
         child("Text1")->setFocus();
         QStringList order;
         for (int k = 0; k < 6; ++k) {
@@ -99,7 +97,7 @@ private slots:
         CaptureServer server;
         QVERIFY(server.listen(QStringLiteral("127.0.0.49"), 5001));
         QVERIFY(writeFile(QStringLiteral("PCIP.dat"), destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.49")).toBytes()));
-        QApplication::setActiveWindow(m_window.get());
+        QApplication::setActiveWindow(m_window);
         static_cast<QLineEdit *>(child("Text1"))->setText(QStringLiteral("a"));
         child("Command2")->setFocus();
         QTest::keyClick(child("Command2"), Qt::Key_Return); // Enter presses a focused button
@@ -150,7 +148,7 @@ private slots:
         for (int k = 0; k < 6; ++k)
             QTest::keyClick(combo3, Qt::Key_Down); // picks "10" … "22"
         menuItem(size)->trigger();
-        QCOMPARE(m_module.DisplayFontSize, qint16(points));
+        QCOMPARE(m_desk->module.DisplayFontSize, qint16(points));
         for (const QString &other : {QStringLiteral("大きい"), QStringLiteral("中くらい"), QStringLiteral("小さい")})
             QCOMPARE(menuItem(other)->isChecked(), other == size);
         QCOMPARE(m_window->lastPass(), DisplayLayout::Reached::End);
@@ -188,7 +186,7 @@ private slots:
         QVERIFY(!menuItem(QStringLiteral("自動で更新しない"))->isChecked());
         // Help is looked for beside the program, not in the current folder.
         m_window->menuBar()->actions().last()->menu()->actions().last()->trigger();
-        QCOMPARE(m_shell.opened, QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/Duvetta.chm")});
+        QCOMPARE(m_desk->shell.opened, QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/Duvetta.chm")});
         menuItem(QStringLiteral("切断"))->trigger();
         QVERIFY(!m_window->isVisible());
     }
@@ -211,11 +209,8 @@ private:
 
     QTemporaryDir m_dir;
     QString m_oldDir;
-    RecordingMessageBox m_box;
-    FakeClock m_clock{QDateTime(QDate(2001, 3, 5), QTime(15, 7, 0))};
-    RecordingShellOpen m_shell;
-    Module1 m_module;
-    std::unique_ptr<form1> m_window;
+    std::unique_ptr<FakeBackedForm1<FakeClock>> m_desk;
+    form1 *m_window = nullptr;
 };
 
 int main(int argc, char *argv[])

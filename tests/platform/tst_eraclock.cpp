@@ -1,4 +1,4 @@
-#include "platform/eraclock.h"
+#include "eraclock.h"
 
 #include <QTest>
 #include <QTimeZone>

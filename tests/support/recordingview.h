@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/chatview.h"
+#include "chatview.h"
 
 #include <QList>
 #include <QPair>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "destinations/pciprecord.h"
+#include "pciprecord.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "platform/widgetmessagebox.h"
+#include "widgetmessagebox.h"
 
 #include <QMessageBox>
 

@@ -21,9 +21,4 @@ inline QString version()
         .arg(Version::Revision, 4, 10, QLatin1Char('0'));
 }
 
-inline QString description()
-{
-    return QString::fromUtf8(Version::Description);
-}
-
 } // namespace Identity

@@ -1,4 +1,4 @@
-#include "platform/fcitx5inputmode.h"
+#include "fcitx5inputmode.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

@@ -1,7 +1,7 @@
-#include "platform/desktopshellopen.h"
+#include "desktopshellopen.h"
 
-#include "app/identity.h"
-#include "platform/messagebox.h"
+#include "identity.h"
+#include "messagebox.h"
 
 #include <QDesktopServices>
 #include <QUrl>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/inputmode.h"
+#include "inputmode.h"
 
 #include <QObject>
 

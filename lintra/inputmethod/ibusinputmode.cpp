@@ -1,4 +1,4 @@
-#include "platform/ibusinputmode.h"
+#include "ibusinputmode.h"
 
 #include <QDBusMessage>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "platform/desktopinputmode.h"
+#include "desktopinputmode.h"
 
-#include "platform/fcitx5inputmode.h"
-#include "platform/ibusinputmode.h"
+#include "fcitx5inputmode.h"
+#include "ibusinputmode.h"
 
 #include <QGuiApplication>
 

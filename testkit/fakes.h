@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/clock.h"
-#include "platform/messagebox.h"
-#include "platform/shellopen.h"
+#include "clock.h"
+#include "messagebox.h"
+#include "shellopen.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "destinations/form2window.h"
+#include "form2window.h"
 
-#include "platform/inputmodefocus.h"
-#include "platform/twips.h"
+#include "inputmodefocus.h"
+#include "twips.h"
 
 #include <QGroupBox>
 #include <QHeaderView>

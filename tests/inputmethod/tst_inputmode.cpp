@@ -1,10 +1,8 @@
 // The input-mode seam against a fake fcitx5 on a private session bus,
 // with the focus moved through the real windows.
-#include "app/module1.h"
-#include "destinations/form2window.h"
-#include "mainwin/form1.h"
-#include "platform/fcitx5inputmode.h"
-#include "support/fakes.h"
+#include "fakebackedform1.h"
+#include "fcitx5inputmode.h"
+#include "form2window.h"
 
 #include <QtDBus>
 #include <QtTest>
@@ -39,11 +37,8 @@ class tst_InputMode : public QObject
     QString m_address;
     FakeFramework m_fcitx5;
     std::unique_ptr<Fcitx5InputMode> m_seam;
-    Module1 m_module;
-    RecordingMessageBox m_box;
-    RecordingShellOpen m_shell;
-    FakeClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(12, 0))};
-    form1 m_window{m_module, m_box, m_clock, m_shell};
+    FakeBackedForm1<FakeClock> m_desk{QDateTime(QDate(2026, 12, 7), QTime(12, 0))};
+    form1 &m_window = m_desk.window;
 
 private slots:
     void initTestCase()

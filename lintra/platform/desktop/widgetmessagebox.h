@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/messagebox.h"
+#include "messagebox.h"
 
 // The real message box: modal, with the exclamation (warning) icon.
 class WidgetMessageBox final : public MessageBox

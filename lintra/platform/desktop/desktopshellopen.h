@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/shellopen.h"
+#include "shellopen.h"
 
 #include <functional>
 

@@ -1,12 +1,12 @@
-#include "destinations/form2.h"
+#include "form2.h"
 
-#include "app/module1.h"
-#include "destinations/entrycheck.h"
-#include "destinations/form2window.h"
-#include "destinations/pcipfile.h"
-#include "platform/messagebox.h"
-#include "platform/shellopen.h"
-#include "platform/twips.h"
+#include "module1.h"
+#include "entrycheck.h"
+#include "form2window.h"
+#include "pcipfile.h"
+#include "messagebox.h"
+#include "shellopen.h"
+#include "twips.h"
 
 #include <QAction>
 #include <QCoreApplication>

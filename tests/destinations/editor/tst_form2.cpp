@@ -1,11 +1,11 @@
 // The destination editor through its real widgets, checked byte for byte
 // against its list file, with a recording message box.
-#include "app/module1.h"
-#include "destinations/form2.h"
-#include "destinations/form2window.h"
-#include "destinations/pcipfile.h"
+#include "module1.h"
+#include "form2.h"
+#include "form2window.h"
+#include "pcipfile.h"
 
-#include "support/fakes.h"
+#include "fakes.h"
 #include "support/records.h"
 
 #include <QtTest>

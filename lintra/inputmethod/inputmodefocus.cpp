@@ -1,4 +1,4 @@
-#include "platform/inputmodefocus.h"
+#include "inputmodefocus.h"
 
 #include <QEvent>
 #include <QWidget>
