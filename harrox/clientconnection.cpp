@@ -1,6 +1,7 @@
 #include "clientconnection.h"
 
 #include "chatroom.h"
+#include "logformat.h"
 
 #include <QDateTime>
 #include <QTimerEvent>
@@ -136,14 +137,15 @@ void ClientConnection::answer(const Request &request)
     switch (outcome.effect) {
     case ChatRoom::Effect::Joined:
         emit joined(m_id);
+        // The name as the room shows it: cleaned and cut.
         qInfo("%s: join as %s (claims %s)", qUtf8Printable(m_peer),
-              qUtf8Printable(quoted(request.text())),
-              qUtf8Printable(QString::fromLatin1(request.address)));
+              qUtf8Printable(quoted(m_room.members().nameOf(m_id))),
+              qUtf8Printable(LogFormat::clientText(QString::fromLatin1(request.address))));
         emit roomChanged();
         break;
     case ChatRoom::Effect::Renamed:
         qInfo("%s: rename %s to %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(oldName)),
-              qUtf8Printable(quoted(request.text())));
+              qUtf8Printable(quoted(m_room.members().nameOf(m_id))));
         emit roomChanged();
         break;
     case ChatRoom::Effect::Posting:

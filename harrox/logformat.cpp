@@ -64,3 +64,9 @@ QString LogFormat::oneLine(QStringView message)
     }
     return line;
 }
+
+QString LogFormat::clientText(QStringView text)
+{
+    const QString line = oneLine(text.left(ClientTextChars + 1));
+    return line.size() > ClientTextChars ? line.left(ClientTextChars) + QStringLiteral("...") : line;
+}

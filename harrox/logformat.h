@@ -17,5 +17,10 @@ void setLevel(const QString &level);
 // Line breaks and other control characters as visible escapes, so that
 // neither a libpq error nor a client's text can start a line of its own.
 QString oneLine(QStringView message);
+// What a client claims, as one line of at most about ClientTextChars: a
+// 60 KB name would otherwise flood the log and, under the journal's rate
+// limit, push others' joins and leaves out of it.
+constexpr qsizetype ClientTextChars = 64;
+QString clientText(QStringView text);
 
 } // namespace LogFormat

@@ -2,6 +2,7 @@
 #include "conversation.h"
 #include "harroxserver.h"
 #include "logformat.h"
+#include "pgconnection.h"
 #include "servicenotifier.h"
 #include "pgconversationstore.h"
 #include "pgfollower.h"
@@ -25,6 +26,7 @@
 #include <memory>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 constexpr int ExitUsage = 2;
@@ -55,6 +57,14 @@ void applyOpenFileLimit(ServerOptions &options)
 {
     if (const QString lowered = options.setOpenFileLimit(raiseOpenFileLimit()); !lowered.isEmpty())
         qWarning("%s", qUtf8Printable(lowered));
+}
+
+// Who may connect, as it was understood.
+void logPeers(const ServerOptions &options)
+{
+    qInfo("accepting peers from %s", qUtf8Printable(options.allowList().ranges().join(QLatin1String(", "))));
+    for (const QString &warning : options.warnings())
+        qWarning("%s", qUtf8Printable(warning));
 }
 
 int backup(const ServerOptions &options)
@@ -98,7 +108,7 @@ std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo, int t
     auto store = std::make_unique<PgConversationStore>(
         conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces), timeoutMs);
     if (!store->isOpen()) {
-        qCritical("PostgreSQL (%s): %s", qUtf8Printable(conninfo), qUtf8Printable(store->errorString()));
+        qCritical("PostgreSQL (%s): %s", qUtf8Printable(PgConnection::shown(conninfo)), qUtf8Printable(store->errorString()));
         return nullptr;
     }
     return store;
@@ -107,6 +117,10 @@ std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo, int t
 
 int main(int argc, char *argv[])
 {
+    // The database, its -wal and -shm and every backup hold the whole
+    // conversation and each sender's address: for the server's user alone,
+    // whatever umask it was started with.
+    ::umask(077);
     // Before QCoreApplication: no thread may exist with the signals open.
     SignalWatcher::blockTerminationSignals();
     QCoreApplication app(argc, argv);
@@ -145,7 +159,8 @@ int main(int argc, char *argv[])
     applyOpenFileLimit(options);
 
     const bool shared = !options.postgres().isEmpty();
-    const QString databasePath = shared ? QStringLiteral("PostgreSQL") : options.databasePath();
+    const QString databasePath = shared ? QStringLiteral("PostgreSQL (%1)").arg(PgConnection::shown(options.postgres()))
+                                        : options.databasePath();
     PgConversationStore *pgStore = nullptr;
     std::unique_ptr<ConversationStore> store;
     if (shared) {
@@ -210,6 +225,7 @@ int main(int argc, char *argv[])
             LogFormat::setLevel(options.logLevel());
             qInfo("reloaded: up to %d clients, %d from one address, log level %s",
                   options.maxClients(), options.maxPerHost(), qUtf8Printable(options.logLevel()));
+            logPeers(options);
             if (!restart.isEmpty())
                 qWarning("changed, but only a restart applies it: %s", qUtf8Printable(restart.join(QLatin1String(", "))));
         }
@@ -244,6 +260,7 @@ int main(int argc, char *argv[])
           qUtf8Printable(server.address().toString()), unsigned(server.port()),
           qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),
           options.maxClients());
+    logPeers(options);
     liveServer = &server;
     ServiceNotifier::ready();
     // What `systemctl status harrox` shows.

@@ -72,6 +72,9 @@ public:
     // the log level) and names what changed but needs a restart.
     QStringList takeReloadable(const ServerOptions &fresh);
     int dbTimeoutMs() const { return m_dbTimeoutMs; }
+    // What was taken but is likely a mistake: an allow-list that lets in
+    // everyone, a listening address no Lintra reaches.
+    QStringList warnings() const;
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -82,6 +85,7 @@ private:
 
     QString m_message;
     QHostAddress m_listen{QHostAddress::AnyIPv4};
+    QString m_listenWarning;
     quint16 m_port = DefaultPort;
     QString m_database;
     AllowList m_allow;

@@ -38,9 +38,10 @@ ServerOptions parsed(const QStringList &arguments, bool live)
 {
     // One reply per request, as most tests count them; pacing has its own test.
     ServerOptions options;
-    options.parse(QStringList{QStringLiteral("harrox"), QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
-                              QStringLiteral("--reply-gap=0")}
-                  + (live ? QStringList() : QStringList{QStringLiteral("--no-live")}) + arguments);
+    QStringList line{QStringLiteral("harrox"), QStringLiteral("--port=0"), QStringLiteral("--reply-gap=0")};
+    if (arguments.filter(QStringLiteral("--listen")).isEmpty())
+        line.append(QStringLiteral("--listen=127.0.0.1"));
+    options.parse(line + (live ? QStringList() : QStringList{QStringLiteral("--no-live")}) + arguments);
     return options;
 }
 
@@ -123,6 +124,14 @@ void TestClientConnection::joinPostRefreshLeave()
     QCOMPARE(room.store.rows.constLast().body, QStringLiteral("bye"));
     QTRY_COMPARE(room.room.members().size(), 1);
     QCOMPARE(divide(ann.exchange(refresh("0"))).left, QString::fromUtf8("あん"));
+    // A name of 60 KB and a claimed address of 255 bytes, each with a line
+    // break and an escape: one short line in the log.
+    ChatClient eve;
+    QVERIFY(eve.connectTo(room.server.port()));
+    const QByteArray junk = "\n<3>forged \x1b[2J";
+    eve.exchange("CanEnter?eve" + junk + QByteArray(60000, 'n') + "/*/~" + junk + QByteArray(240, 'n') + "/**/10");
+    const QString line = serverLog.filter(QStringLiteral("join as \"eve")).value(0);
+    QVERIFY2(!line.isEmpty() && line.size() < 200 && !line.contains(u'\n') && !line.contains(u'\x1b'), qPrintable(line.left(300)));
 }
 
 void TestClientConnection::badClientIsDropped_data()
@@ -148,6 +157,8 @@ void TestClientConnection::badClientIsDropped_data()
     QTest::newRow("never reads") << quick << QByteArray("127.0.0.2") << flood << 0 << QStringLiteral("not reading its replies");
     QTest::newRow("outside the allowed network") << QStringLiteral("--allow=127.0.0.1/32") << QByteArray("127.0.0.2") << QByteArray() << 0
                                                  << QStringLiteral("refused: not in an allowed network");
+    // "::" serves IPv4 too, whatever net.ipv6.bindv6only says.
+    QTest::newRow("IPv4 peer of ::") << QStringLiteral("--listen=::") << QByteArray("127.0.0.2") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 0 << QStringLiteral("unknown verb");
     QTest::newRow("same address as the member") << QStringLiteral("--max-per-host=1") << QByteArray("127.0.0.1") << QByteArray() << 0
                                                 << QStringLiteral("refused: already 1 connections from its address");
     QTest::newRow("client limit, all joined") << QStringLiteral("--max-clients=1") << QByteArray("127.0.0.2") << QByteArray() << 0
