@@ -141,20 +141,17 @@ void tst_SocketPoller::ringTakesSendsOnly()
         QSKIP("the kernel or a system call filter refuses io_uring or its restriction here");
     int pair[2];
     QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    // Each entry submitted alone: its result, or -1 when none came.
     const auto result = [&](auto prepare) {
         prepare(io_uring_get_sqe(&ring));
         io_uring_cqe *done = nullptr;
-        const int res = io_uring_submit_and_wait(&ring, 1) == 1 && io_uring_wait_cqe(&ring, &done) == 0 ? done->res : -1;
-        if (done)
-            io_uring_cqe_seen(&ring, done);
+        const int res = io_uring_submit_and_wait(&ring, 1) == 1 && io_uring_peek_cqe(&ring, &done) == 0 ? done->res : -1;
+        io_uring_cqe_seen(&ring, done);
         return res;
     };
-    QCOMPARE(result([](io_uring_sqe *e) { io_uring_prep_nop(e); }), -EACCES);
     QCOMPARE(result([](io_uring_sqe *e) { io_uring_prep_socket(e, AF_NETLINK, SOCK_RAW, 0, 0); }), -EACCES);
     QCOMPARE(result([&](io_uring_sqe *e) { io_uring_prep_send(e, pair[0], "hi", 2, MSG_DONTWAIT); }), 2);
-    io_uring_queue_exit(&ring);
-    ::close(pair[0]);
-    ::close(pair[1]);
+    io_uring_queue_exit(&ring), ::close(pair[0]), ::close(pair[1]);
 }
 
 QTEST_GUILESS_MAIN(tst_SocketPoller)
