@@ -59,6 +59,17 @@ void applyOpenFileLimit(ServerOptions &options)
         qWarning("%s", qUtf8Printable(lowered));
 }
 
+// The unit gives the PostgreSQL password as a credential (LoadCredential=
+// pgpass:/etc/harrox/pgpass): a file for this service alone, never on a
+// command line that ps shows. libpq reads it unless PGPASSFILE says otherwise.
+void usePasswordCredential()
+{
+    const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    const QString file = directory + QStringLiteral("/pgpass");
+    if (!directory.isEmpty() && !qEnvironmentVariableIsSet("PGPASSFILE") && QFileInfo(file).isFile())
+        qputenv("PGPASSFILE", QFile::encodeName(file));
+}
+
 // Who may connect, as it was understood.
 void logPeers(const ServerOptions &options)
 {
@@ -164,6 +175,7 @@ int main(int argc, char *argv[])
     PgConversationStore *pgStore = nullptr;
     std::unique_ptr<ConversationStore> store;
     if (shared) {
+        usePasswordCredential();
         auto opened = openPostgres(options.postgres(), options.dbTimeoutMs());
         pgStore = opened.get();
         store = std::move(opened);
