@@ -3,6 +3,7 @@
 #include "conversation.h"
 #include "harroxserver.h"
 #include "logformat.h"
+#include "pgconnection.h"
 #include "pgconversationstore.h"
 #include "pgimport.h"
 #include "portfile.h"
@@ -26,6 +27,7 @@
 #include <memory>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 constexpr int ExitUsage = 2;
@@ -56,6 +58,25 @@ void applyOpenFileLimit(ServerOptions &options)
 {
     if (const QString lowered = options.setOpenFileLimit(raiseOpenFileLimit()); !lowered.isEmpty())
         qCWarning(lcApp, "%s", qUtf8Printable(lowered));
+}
+
+// The unit gives the PostgreSQL password as a credential (LoadCredential=
+// pgpass:/etc/harrox/pgpass): a file for this service alone, never on a
+// command line that ps shows. libpq reads it unless PGPASSFILE says otherwise.
+void usePasswordCredential()
+{
+    const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    const QString file = directory + QStringLiteral("/pgpass");
+    if (!directory.isEmpty() && !qEnvironmentVariableIsSet("PGPASSFILE") && QFileInfo(file).isFile())
+        qputenv("PGPASSFILE", QFile::encodeName(file));
+}
+
+// Who may connect, as it was understood.
+void logPeers(const ServerOptions &options)
+{
+    qCInfo(lcApp, "accepting peers from %s", qUtf8Printable(options.allowList().ranges().join(QLatin1String(", "))));
+    for (const QString &warning : options.warnings())
+        qCWarning(lcApp, "%s", qUtf8Printable(warning));
 }
 
 int backup(const ServerOptions &options)
@@ -99,7 +120,7 @@ std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo, int t
     auto store = std::make_unique<PgConversationStore>(
         conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces), timeoutMs);
     if (!store->isOpen()) {
-        qCCritical(lcApp, "PostgreSQL (%s): %s", qUtf8Printable(conninfo), qUtf8Printable(store->errorString()));
+        qCCritical(lcApp, "PostgreSQL (%s): %s", qUtf8Printable(PgConnection::shown(conninfo)), qUtf8Printable(store->errorString()));
         return nullptr;
     }
     return store;
@@ -108,6 +129,10 @@ std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo, int t
 
 int main(int argc, char *argv[])
 {
+    // The database, its -wal and -shm and every backup hold the whole
+    // conversation and each sender's address: for the server's user alone,
+    // whatever umask it was started with.
+    ::umask(077);
     // Before QCoreApplication: no thread may exist with the signals open.
     SignalWatcher::blockTerminationSignals();
     QCoreApplication app(argc, argv);
@@ -146,10 +171,12 @@ int main(int argc, char *argv[])
     applyOpenFileLimit(options);
 
     const bool shared = !options.postgres().isEmpty();
-    const QString databasePath = shared ? QStringLiteral("PostgreSQL") : options.databasePath();
+    const QString databasePath = shared ? QStringLiteral("PostgreSQL (%1)").arg(PgConnection::shown(options.postgres()))
+                                        : options.databasePath();
     PgConversationStore *pgStore = nullptr;
     std::unique_ptr<ConversationStore> store;
     if (shared) {
+        usePasswordCredential();
         auto opened = openPostgres(options.postgres(), options.dbTimeoutMs());
         pgStore = opened.get();
         store = std::move(opened);
@@ -213,6 +240,7 @@ int main(int argc, char *argv[])
             LogFormat::setLevel(options.logLevel());
             qCInfo(lcApp, "reloaded: up to %d clients, %d from one address, log level %s",
                   options.maxClients(), options.maxPerHost(), qUtf8Printable(options.logLevel()));
+            logPeers(options);
             if (!restart.isEmpty())
                 qCWarning(lcApp, "changed, but only a restart applies it: %s", qUtf8Printable(restart.join(QLatin1String(", "))));
         }
@@ -226,6 +254,7 @@ int main(int argc, char *argv[])
                    qUtf8Printable(portFile.errorString()));
         return ExitFailure;
     }
+    logPeers(options);
     ServiceNotifier::ready();
     // What `systemctl status harrox` shows.
     const auto figures = [&] {

@@ -30,7 +30,7 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
     const QCommandLineOption listen(
-        QStringLiteral("listen"), QStringLiteral("Address to listen on (default: all IPv4)."),
+        QStringLiteral("listen"), QStringLiteral("Address to listen on (default: all IPv4; \"::\": all IPv4 and IPv6)."),
         QStringLiteral("addr"));
     const QCommandLineOption port(
         QStringLiteral("port"),
@@ -179,6 +179,12 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         m_listen = QHostAddress(parser.value(listen));
         if (m_listen.isNull())
             return fail(QStringLiteral("not an address: %1").arg(parser.value(listen)));
+        // "::" also serves IPv4; any other IPv6 address cannot serve Lintra.
+        quint32 v4 = 0;
+        if (m_listen.protocol() == QAbstractSocket::IPv6Protocol && m_listen != QHostAddress::AnyIPv6
+            && !AllowList::mappedIPv4(m_listen, &v4))
+            m_listenWarning = QStringLiteral("--listen %1 is IPv6 alone: Lintra, which connects over IPv4, cannot "
+                                             "reach it (\"::\" serves both)").arg(m_listen.toString());
     }
     // The whole numbers: each within its range, or named in the refusal.
     const struct
@@ -215,8 +221,8 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         return fail(QStringLiteral("no database path"));
     if (parser.isSet(allow)) {
         for (const QString &range : parser.values(allow)) {
-            if (!m_allow.add(range))
-                return fail(QStringLiteral("not a network: %1").arg(range));
+            if (const QString refused = m_allow.add(range); !refused.isEmpty())
+                return fail(refused);
         }
     } else {
         m_allow = AllowList::lanDefaults();
@@ -275,6 +281,14 @@ ServerSettings ServerOptions::serverSettings() const
 {
     return {m_listen, m_port, m_allow, maxClients(), m_maxPerHost, m_requestTimeoutMs,
             {m_replyGapMs, pushBytesPerSecond(), m_live}};
+}
+
+QStringList ServerOptions::warnings() const
+{
+    QStringList all = m_allow.warnings();
+    if (!m_listenWarning.isEmpty())
+        all.prepend(m_listenWarning);
+    return all;
 }
 
 QString ServerOptions::setOpenFileLimit(qint64 files)

@@ -70,6 +70,9 @@ public:
     int dbTimeoutMs() const { return m_dbTimeoutMs; }
     // What the server itself is told.
     ServerSettings serverSettings() const;
+    // What was taken but is likely a mistake: an allow-list that lets in
+    // everyone, a listening address no Lintra reaches.
+    QStringList warnings() const;
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -80,6 +83,7 @@ private:
 
     QString m_message;
     QHostAddress m_listen{QHostAddress::AnyIPv4};
+    QString m_listenWarning;
     quint16 m_port = DefaultPort;
     QString m_database;
     AllowList m_allow;

@@ -47,7 +47,11 @@ bool DescriptorServer::listen(const QHostAddress &address, quint16 port, int bac
         size = sizeof in;
     }
     const int on = 1;
+    // "::" serves IPv4 peers too, whatever net.ipv6.bindv6only says: Lintra
+    // connects over IPv4 alone.
+    const int v6Only = 0;
     if (m_fd < 0 || ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
+        || (address == QHostAddress::AnyIPv6 && ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) != 0)
         || ::bind(m_fd, reinterpret_cast<sockaddr *>(&at), size) != 0 || ::listen(m_fd, backlog) != 0
         || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&at), &size) != 0) {
         m_error = qt_error_string(errno);

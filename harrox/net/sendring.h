@@ -12,7 +12,8 @@ struct io_uring;
 // every member of a room is one send per member, and on a virtual machine
 // the entry into the kernel costs as much as the send itself. Where the
 // kernel or a sandbox (a system call filter) refuses io_uring, each goes
-// out with its own send(). Sends never wait: a full socket buffer comes back
+// out with its own send(), as it does where the kernel cannot restrict the
+// ring to sends. Sends never wait: a full socket buffer comes back
 // as -EAGAIN, like a non-blocking send().
 class SendRing
 {
@@ -35,6 +36,9 @@ public:
     SendRing &operator=(const SendRing &) = delete;
 
     bool usesRing() const { return m_ring != nullptr; }
+    // Sets up ring to take sends and nothing else; false, with nothing to
+    // free, where the kernel refuses it or the restriction.
+    static bool openRestricted(io_uring &ring);
     // Sends each and fills in its result.
     void sendAll(std::span<Send> sends);
 

@@ -13,6 +13,15 @@ QString quoted(const QString &name)
     return QLatin1Char('"') + name + QLatin1Char('"');
 }
 
+// What a client claims, cut: a 255-byte address would otherwise fill the
+// log line, and a line break in it would start a forged one.
+QString claimed(const QByteArray &address)
+{
+    constexpr qsizetype ClaimedChars = 64;
+    const QString text = MemberList::cleanText(QString::fromLatin1(address));
+    return text.size() > ClaimedChars ? text.left(ClaimedChars) + QStringLiteral("...") : text;
+}
+
 QString verbName(Request::Verb verb)
 {
     return QString::fromLatin1(Request::verbText(verb));
@@ -137,14 +146,15 @@ void ClientConnection::answer(const Request &request)
     switch (outcome.effect) {
     case ChatRoom::Effect::Joined:
         emit joined(m_id);
+        // The name as the room shows it: cleaned and cut.
         qCInfo(lcServer, "%s: join as %s (claims %s)", qUtf8Printable(m_peer),
-              qUtf8Printable(quoted(request.text())),
-              qUtf8Printable(QString::fromLatin1(request.address)));
+               qUtf8Printable(quoted(m_room.members().nameOf(m_id))),
+               qUtf8Printable(claimed(request.address)));
         emit roomChanged();
         break;
     case ChatRoom::Effect::Renamed:
         qCInfo(lcServer, "%s: rename %s to %s", qUtf8Printable(m_peer), qUtf8Printable(quoted(oldName)),
-              qUtf8Printable(quoted(request.text())));
+               qUtf8Printable(quoted(m_room.members().nameOf(m_id))));
         emit roomChanged();
         break;
     case ChatRoom::Effect::Posting:

@@ -109,6 +109,16 @@ void TestClientConnection::joinPostRefreshLeave()
     QCOMPARE(room.store.rows.constLast().body, QStringLiteral("bye"));
     QTRY_COMPARE(room.room.members().size(), 1);
     QCOMPARE(divide(ann.exchange(refresh("0"))).left, QString::fromUtf8("あん"));
+    // A name of 60 KB and a claimed address of 255 bytes, each with a line
+    // break and an escape: one short line in the log.
+    static QStringList logged;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { logged += m; });
+    ChatClient eve;
+    QVERIFY(eve.connectTo(room.server.port()));
+    eve.exchange("CanEnter?eve\n<3>forged \x1b[2J" + QByteArray(60000, 'n') + "/*/~\n<3>forged \x1b[2J" + QByteArray(240, 'n') + "/**/10");
+    qInstallMessageHandler(previous);
+    const QString line = logged.filter(QStringLiteral("join as \"eve")).value(0);
+    QVERIFY2(!line.isEmpty() && line.size() < 200 && !line.contains(u'\n') && !line.contains(u'\x1b'), qPrintable(line.left(300)));
 }
 
 void TestClientConnection::badClientIsDropped_data()
@@ -138,6 +148,9 @@ void TestClientConnection::badClientIsDropped_data()
                                                 << QStringLiteral("already 1 connections from its address");
     QTest::newRow("client limit, all joined") << settings([](ServerSettings &s) { s.maxClients = 1; }) << QByteArray("127.0.0.2") << QByteArray() << 0
                                               << QStringLiteral("already 1 clients");
+    // "::" serves IPv4 too, whatever net.ipv6.bindv6only says.
+    QTest::newRow("IPv4 peer of ::") << settings([](ServerSettings &s) { s.listenAddress = QHostAddress::AnyIPv6; }) << QByteArray("127.0.0.2")
+                                     << QByteArray("GET / HTTP/1.1\r\n\r\n") << 0 << QStringLiteral("unknown verb");
 }
 
 void TestClientConnection::badClientIsDropped()

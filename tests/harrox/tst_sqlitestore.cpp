@@ -2,6 +2,7 @@
 #include "sqliteschema.h"
 #include "sqlitestatement.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,6 +73,13 @@ void TestSqliteStore::storesReopensAndUpgrades()
     QString error;
     QVERIFY(SqliteConversationStore::backup(path, copy, &error) && !SqliteConversationStore::backup(path, copy, &error));
     QCOMPARE(bodies(SqliteConversationStore(copy).recent(3)), bodies(again.recent(3)));
+    // For its owner alone, and never through a link planted at its name.
+    QVERIFY(!(QFile::permissions(copy) & (QFile::ReadGroup | QFile::ReadOther)));
+    const QString planted = m_dir.filePath(QStringLiteral("planted.db"));
+    QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("elsewhere.db")), planted));
+    QVERIFY(!SqliteConversationStore::backup(path, planted, &error) && error.contains(QStringLiteral("exists already"))
+            && !QFile::exists(m_dir.filePath(QStringLiteral("elsewhere.db"))));
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*.db.*")}), QStringList());
     // A newer version's database is refused, not downgraded.
     QVERIFY(run(path, "PRAGMA user_version = 99"));
     SqliteConversationStore newer(path);

@@ -1,5 +1,7 @@
 #include "pgconnection.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -27,6 +29,30 @@ qint64 earlier(qint64 a, qint64 b)
     return a < 0 ? b : b < 0 ? a : std::min(a, b);
 }
 } // namespace
+
+QString PgConnection::shown(const QString &conninfo)
+{
+    const QByteArray text = conninfo.toUtf8();
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(text.constData(), &error);
+    // Its message may quote the string, so it is not shown either.
+    PQfreemem(error);
+    if (!options) {
+        // A bare word is a database name to libpq; anything else unreadable
+        // may hold a password.
+        const bool name = !text.contains('=') && !text.contains(' ') && !text.contains("://");
+        return name ? QStringLiteral("dbname=%1").arg(conninfo) : QStringLiteral("a connection string libpq cannot read");
+    }
+    QStringList parts;
+    for (const char *key : {"host", "hostaddr", "dbname", "user"}) {
+        for (const PQconninfoOption *option = options; option->keyword; ++option) {
+            if (qstrcmp(option->keyword, key) == 0 && option->val && *option->val)
+                parts.append(QStringLiteral("%1=%2").arg(QLatin1String(key), QString::fromUtf8(option->val)));
+        }
+    }
+    PQconninfoFree(options);
+    return parts.isEmpty() ? QStringLiteral("libpq's defaults") : parts.join(u' ');
+}
 
 bool PgResult::ok() const
 {

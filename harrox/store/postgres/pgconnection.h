@@ -42,6 +42,10 @@ public:
     static constexpr int KeepAliveProbes = 3;
     static constexpr int UserTimeoutMs = 10000;
 
+    // What a log may say of a connection string: its host, database and
+    // user, never a password or whatever else it holds.
+    static QString shown(const QString &conninfo);
+
     // timeoutMs: the most one call may wait for the database, which is also
     // told to end a statement after it, a lock wait after half of it and a
     // transaction left idle after a quarter (a session of ours never idles

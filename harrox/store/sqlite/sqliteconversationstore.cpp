@@ -3,14 +3,30 @@
 #include "sqliteschema.h"
 #include "sqlitestatement.h"
 
+#include <QFile>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace {
 // Another process holding a lock (a backup, the sqlite3 shell) is waited for.
 constexpr int BusyTimeoutMs = 5000;
 // quick_check lists up to 100 faults; the first few tell enough for a log line.
 constexpr int MaxDetailChars = 200;
+
+// Gives file the name target where nothing has it yet, a dangling link
+// included; a file system without RENAME_NOREPLACE does the same with link().
+bool giveName(const QByteArray &file, const QByteArray &target)
+{
+    if (::renameat2(AT_FDCWD, file.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    return errno == EINVAL && ::link(file.constData(), target.constData()) == 0;
+}
 } // namespace
 
 SqliteConversationStore::SqliteConversationStore(const QString &path)
@@ -47,14 +63,30 @@ bool SqliteConversationStore::backup(const QString &path, const QString &target,
     // Never creates the source: a mistyped path is an error, not an empty copy.
     bool ok = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr)
               == SQLITE_OK;
+    *error = QString::fromUtf8(sqlite3_errmsg(db));
+    // Into a file of our own making beside the target, then given the
+    // target's name only where nothing has it: a link planted there in a
+    // shared folder is neither followed nor replaced.
+    QByteArray temporary = QFile::encodeName(target) + ".XXXXXX";
+    const int fd = ok ? ::mkostemp(temporary.data(), O_CLOEXEC) : -1;
+    if (ok && fd < 0) {
+        ok = false;
+        *error = qt_error_string(errno);
+    }
     if (ok) {
+        ::close(fd);
         sqlite3_busy_timeout(db, BusyTimeoutMs);
         SqliteStatement vacuum(db, "VACUUM INTO ?1");
-        vacuum.bind(1, target);
+        vacuum.bind(1, QFile::decodeName(temporary));
         ok = vacuum.isValid() && vacuum.run();
-    }
-    if (!ok)
         *error = QString::fromUtf8(sqlite3_errmsg(db));
+        if (ok && !giveName(temporary, QFile::encodeName(target))) {
+            ok = false;
+            *error = errno == EEXIST ? QStringLiteral("%1 exists already").arg(target) : qt_error_string(errno);
+        }
+        // Renamed, linked or failed: the temporary name goes.
+        ::unlink(temporary.constData());
+    }
     sqlite3_close_v2(db);
     return ok;
 }
