@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -128,6 +129,35 @@ private slots:
                  QStringLiteral("太郎\n<b>花子</b>"));
     }
 
+    void pushKeepsTheViewAndLostLineComesBack()
+    {
+        CaptureServer server;
+        QVERIFY(server.listen(QStringLiteral("127.0.0.50"), 5001));
+        QVERIFY(writeFile(QStringLiteral("PCIP.dat"), destination(VBTrue, QStringLiteral("s"), QStringLiteral("127.0.0.50")).toBytes()));
+        static_cast<QLineEdit *>(child("Text1"))->setText(QStringLiteral("a"));
+        static_cast<QPushButton *>(child("Command2"))->click();
+        QTRY_VERIFY(!server.received().isEmpty());
+        QString lines;
+        for (int n = 0; n < 200; ++n)
+            lines += QString::number(n) + QStringLiteral("\r\n");
+        server.reply(Cp932::encode(QStringLiteral("a/*/") + lines)); // the join's reply
+        auto *text3 = static_cast<QPlainTextEdit *>(child("Text3"));
+        QTRY_VERIFY(text3->verticalScrollBar()->maximum() > 0);
+        text3->verticalScrollBar()->setValue(text3->verticalScrollBar()->maximum());
+        server.reply(Cp932::encode(QStringLiteral("a/*/") + lines + QStringLiteral("200"))); // nobody asked
+        QTRY_VERIFY(text3->toPlainText().endsWith(QStringLiteral("200")));
+        QCOMPARE(text3->verticalScrollBar()->value(), text3->verticalScrollBar()->maximum());
+
+        auto *text2 = static_cast<QLineEdit *>(child("Text2"));
+        text2->setText(QStringLiteral("おはよう"));
+        QTest::keyClick(text2, Qt::Key_Return);
+        QCOMPARE(text2->text(), QString());
+        QTRY_VERIFY(server.received().contains(Cp932::encode(QStringLiteral("NormalTelおはよう"))));
+        server.peer()->disconnectFromHost();
+        QTRY_COMPARE(text2->text(), QStringLiteral("おはよう"));
+        QCOMPARE(static_cast<QLabel *>(child("SB"))->text(), QStringLiteral("Harrox側がプログラムを閉じました（届かなかった文を送信文に戻しました）"));
+    }
+
     void displaySizes_data()
     {
         QTest::addColumn<QString>("size");
@@ -168,6 +198,8 @@ private slots:
             QVERIFY2(child(name)->height() >= child(name)->fontMetrics().height(), name);
         QVERIFY(child("Label3")->geometry().right() <= child("Combo3")->geometry().left());
         QVERIFY(child("Combo3")->geometry().right() < child("Label4")->geometry().left());
+        auto *combo4 = static_cast<QComboBox *>(child("Combo4"));
+        QVERIFY(combo4->lineEdit()->width() >= combo4->fontMetrics().horizontalAdvance(QStringLiteral("1000")) + 4);
         QVERIFY(child("Text2")->geometry().right() < child("Command1")->geometry().left() + 1);
     }
 
