@@ -35,7 +35,7 @@ public:
     void setLeaveEnabled(bool on) override { leave = on; }
     void setMessageEnabled(bool on) override { messageBox = on; }
     void setRefreshChecked(int index) override { refreshChecked = index; }
-    void showReply(const QString &l, const QString &r, bool keep) override { replies.append({l, r}), kept.append(keep); }
+    void showReply(const QString &l, const QString &r, bool) override { replies.append({l, r}); }
     void warnCut() override { ++cut; }
     void notifyUnread() override { ++unread; }
     void focusMessage() override { ++focused; }
@@ -44,7 +44,6 @@ public:
     QString name, message, lineCount = QStringLiteral("10"), caption;
     bool send = false, join = true, leave = false, messageBox = false, closed = false;
     int refreshChecked = -1, unread = 0, focused = 0, cut = 0;
-    QList<bool> kept; // keepView of each reply
     QStringList statuses;
     QList<QPair<QString, QString>> replies;
     std::function<void(const QString &)> onStatus;
