@@ -224,7 +224,7 @@ private slots:
         server.peer()->disconnectFromHost();
         QTRY_COMPARE_WITH_TIMEOUT(m_view->statuses.last(), Closed, 20000);
         QCOMPARE(m_view->replies.last().second, QString(ReplyAssembler::MaxLineBytes - 4, u'a') + u'…');
-        QVERIFY(beats > 32 && m_view->cut > 0);
+        QVERIFY(beats > 32 && m_view->cut > 0 && m_view->replies.size() < 8); // shown whole, not piece by piece
     }
 
     void attemptWaits_data()

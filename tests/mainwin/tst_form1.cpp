@@ -134,7 +134,7 @@ private slots:
         server.reply(Cp932::encode(lines));
         QTRY_VERIFY(text3->verticalScrollBar()->maximum() > 0);
         text3->verticalScrollBar()->setValue(text3->verticalScrollBar()->maximum());
-        server.reply(Cp932::encode(lines + QStringLiteral("200")));
+        server.reply(Cp932::encode(lines + QStringLiteral("x\r\n200")));
         QTRY_VERIFY(text3->toPlainText().endsWith(QStringLiteral("200")));
         QCOMPARE(text3->verticalScrollBar()->value(), text3->verticalScrollBar()->maximum());
         // The posted line no reply showed comes back when the server goes.
