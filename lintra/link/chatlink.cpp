@@ -20,6 +20,8 @@ const QString NotConnectedTitle = QStringLiteral("Lintra(接続できません�
 const QString ConnectedStatus = QStringLiteral(" 接続できました！通信できます。");
 const QString ServerClosedStatus = QStringLiteral("Harrox側がプログラムを閉じました");
 const QString CaptionPrefix = QStringLiteral("Lintra時刻は");
+const QString NoReplyStatus = QStringLiteral("Harroxから応答がありません");
+const QString LinesBackStatus = QStringLiteral("（届かなかった文を送信文に戻しました）");
 
 QString attemptStatus(const QString &name)
 {
@@ -38,6 +40,8 @@ ChatLink::ChatLink(ChatView &view, MessageBox &messageBox, const Clock &clock, P
     connect(&m_socket, &ChatSocket::dataArrival, this, &ChatLink::WSock_DataArrival);
     connect(&m_socket, &ChatSocket::closed, this, &ChatLink::WSock_Close);
     connect(&m_socket, &ChatSocket::error, this, &ChatLink::WSock_Error);
+    connect(&m_socket, &ChatSocket::received, this, [this] { m_awaitingSince = {}; });
+    connect(&m_socket, &ChatSocket::replyCut, this, [this] { m_view.warnCut(); });
 }
 
 ChatLink::~ChatLink()
@@ -162,10 +166,29 @@ void ChatLink::windowClosing()
     wake();
 }
 
-void ChatLink::sendRequest(QStringView verb, QStringView payload)
+bool ChatLink::sendRequest(QStringView verb, QStringView payload)
 {
-    m_socket.send(ChatProtocol::composeRequest(verb, payload, m_socket.localAddress(),
-                                               m_view.lineCountText()));
+    const QString lineCount = m_view.lineCountText();
+    if (!m_socket.send(ChatProtocol::composeRequest(verb, payload, m_socket.localAddress(), lineCount),
+                       ChatProtocol::lineCountFrom(lineCount.toLatin1())))
+        return false;
+    if (!m_awaitingSince.isValid())
+        m_awaitingSince = m_clock.now();
+    m_asked = true;
+    return true;
+}
+
+bool ChatLink::restoreLostLines()
+{
+    QStringList lost = m_posted.takeAll();
+    if (lost.isEmpty())
+        return false;
+    // What the user typed since stays, after the lost lines.
+    const QString typed = m_view.messageText();
+    if (!typed.isEmpty())
+        lost.append(typed);
+    m_view.setMessageText(lost.join(u' '));
+    return true;
 }
 
 void ChatLink::Command1_Click()
@@ -175,8 +198,11 @@ void ChatLink::Command1_Click()
         sendRequest(ChatProtocol::RefreshVerb, {});
         return;
     }
-    sendRequest(ChatProtocol::MessageVerb, message);
-    m_view.clearMessage();
+    // Not sent: the line stays in the box; the close or error event follows.
+    if (!sendRequest(ChatProtocol::MessageVerb, message))
+        return;
+    m_posted.posted(message);
+    m_view.setMessageText(QString());
 }
 
 void ChatLink::Command3_Click()
@@ -189,6 +215,11 @@ void ChatLink::Timer1_Timer()
 {
     const QDateTime now = m_clock.now();
     m_view.setCaption(CaptionPrefix + m_eraClock.format(now));
+    if (LinkUp != VBFalse && m_awaitingSince.isValid()
+        && m_awaitingSince.secsTo(now) > ReplyWaitSeconds) {
+        WSock_Error(NoReplyStatus);
+        return;
+    }
     if (m_refreshIndex == 0)
         return;
     // 64-bit seconds: a link down for many hours keeps the test sound.
@@ -218,6 +249,7 @@ void ChatLink::ChatDisable()
     m_view.setMessageEnabled(false);
     m_view.setSendEnabled(false);
     LinkUp = VBFalse;
+    m_awaitingSince = {};
 }
 
 void ChatLink::WSock_Connect()
@@ -232,10 +264,13 @@ void ChatLink::WSock_Connect()
     wake();
 }
 
-void ChatLink::WSock_DataArrival(const QString &text)
+void ChatLink::WSock_DataArrival(const QString &text, bool continues)
 {
     const ChatProtocol::ReplyParts parts = ChatProtocol::divideReply(text);
-    m_view.showReply(parts.left, parts.right);
+    m_view.showReply(parts.left, parts.right, continues || !m_asked);
+    if (!continues)
+        m_asked = false;
+    m_posted.replyShown(parts.right);
     if (parts.right != m_conversation) {
         m_conversation = parts.right;
         m_view.notifyUnread();
@@ -244,7 +279,8 @@ void ChatLink::WSock_DataArrival(const QString &text)
 
 void ChatLink::WSock_Close()
 {
-    m_view.setStatusText(ServerClosedStatus);
+    const bool lost = restoreLostLines();
+    m_view.setStatusText(lost ? ServerClosedStatus + LinesBackStatus : ServerClosedStatus);
     m_view.setJoinEnabled(true);
     m_socket.close();
     ChatDisable();
@@ -252,7 +288,8 @@ void ChatLink::WSock_Close()
 
 void ChatLink::WSock_Error(const QString &description)
 {
-    m_view.setStatusText(description);
+    const bool lost = restoreLostLines();
+    m_view.setStatusText(lost ? description + LinesBackStatus : description);
     m_view.setJoinEnabled(true);
     m_socket.close();
     ChatDisable();

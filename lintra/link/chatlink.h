@@ -2,6 +2,7 @@
 
 #include "chatsocket.h"
 #include "eraclock.h"
+#include "postedlines.h"
 #include "vbboolean.h"
 
 #include <QDateTime>
@@ -25,6 +26,9 @@ public:
     static constexpr qint16 RefreshIntervals[] = {0, 10, 30, 60, 300, 600};
     // An attempt is given up once more than this many whole seconds passed.
     static constexpr qint64 AttemptWaitSeconds = 2;
+    // A request whose reply has not begun after more than this many whole
+    // seconds means a dead link or server.
+    static constexpr qint64 ReplyWaitSeconds = 15;
 
     // destinations: the path of PCIP.dat, which each connect walk reads.
     ChatLink(ChatView &view, MessageBox &messageBox, const Clock &clock, PCIPRecord &buffer,
@@ -59,10 +63,12 @@ private:
     void ServerConnect();
     WaitResult waitForConnect(const QDateTime &attemptStart);
     void wake();
-    void sendRequest(QStringView verb, QStringView payload);
+    bool sendRequest(QStringView verb, QStringView payload);
+    // The link failed: lines no reply showed go back to Text2. True if any did.
+    bool restoreLostLines();
 
     void WSock_Connect();
-    void WSock_DataArrival(const QString &text);
+    void WSock_DataArrival(const QString &text, bool continues);
     void WSock_Close();
     void WSock_Error(const QString &description);
 
@@ -79,4 +85,7 @@ private:
     bool m_closing = false;
     QEventLoop *m_wait = nullptr;
     QString m_conversation; // as last shown, to tell a change
+    PostedLines m_posted;
+    QDateTime m_awaitingSince; // the oldest request no byte has answered yet
+    bool m_asked = false;      // a request went out since the last reply began
 };

@@ -1,17 +1,25 @@
 #include "chatsocket.h"
 
-#include "wire/chatprotocol.h"
+#include "socketerrortext.h"
+#include "wire/cp932.h"
 
-#include <QCoreApplication>
 #include <QHostAddress>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace {
 
-// A peer that never falls quiet still gets its text shown.
-constexpr qint64 MaxGatherMs = 2000;
-constexpr qsizetype MaxGatherBytes = 8 * 1024 * 1024;
+// Data not acknowledged for this long ends the link.
+constexpr unsigned UserTimeoutMs = 12000;
+// An idle link is probed after 20 s, then every 3 s; three probes
+// unanswered end it: a dead idle link is noticed within half a minute.
+constexpr int KeepIdleSeconds = 20;
+constexpr int KeepIntervalSeconds = 3;
+constexpr int KeepProbes = 3;
+constexpr qint64 MicrosecondsPerMs = 1000;
 constexpr int AddressGroups = 4;
 constexpr int MaxGroupDigits = 3;
 constexpr int MaxGroupValue = 255;
@@ -26,10 +34,11 @@ ChatSocket::ChatSocket(QObject *parent) : QObject(parent)
     m_quiet.setParent(this);
     m_quiet.setSingleShot(true);
     m_quiet.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
-    m_quiet.setInterval(ChatProtocol::ReplyQuietMs);
     connect(&m_quiet, &QTimer::timeout, this, &ChatSocket::onQuiet);
+    m_monotonic.start();
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
         m_closeReported = false;
+        watchLink();
         emit connected();
     });
     connect(&m_socket, &QTcpSocket::readyRead, this, &ChatSocket::onReadyRead);
@@ -40,8 +49,9 @@ ChatSocket::ChatSocket(QObject *parent) : QObject(parent)
 void ChatSocket::reportClosed()
 {
     // The reply the peer sent last is shown before its close.
-    m_gathered += m_socket.readAll();
-    if (!m_gathered.isEmpty())
+    if (m_socket.bytesAvailable() > 0)
+        m_assembler.add(m_socket.readAll(), m_monotonic.elapsed());
+    if (m_assembler.hasUnshown())
         deliver();
     if (!m_closeReported) {
         m_closeReported = true;
@@ -54,10 +64,19 @@ void ChatSocket::close()
     // Our own close is not an event of the socket.
     const QSignalBlocker blocker(m_socket);
     m_socket.abort();
-    m_decoder.reset();
     m_quiet.stop();
-    m_gathered.clear();
-    m_gathering.invalidate();
+    m_assembler.reset();
+}
+
+void ChatSocket::watchLink()
+{
+    const int fd = int(m_socket.socketDescriptor());
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &KeepIdleSeconds, sizeof KeepIdleSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &KeepIntervalSeconds, sizeof KeepIntervalSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepProbes, sizeof KeepProbes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &UserTimeoutMs, sizeof UserTimeoutMs);
 }
 
 std::optional<quint32> ChatSocket::parseAddress(QStringView text)
@@ -88,7 +107,7 @@ bool ChatSocket::connectToRemote()
     // Only a literal address: a destination never causes a name look-up.
     const std::optional<quint32> address = parseAddress(m_remoteHost);
     if (!address) {
-        m_requestError = QCoreApplication::translate("QAbstractSocket", "Host not found");
+        m_requestError = socketErrorText(QAbstractSocket::HostNotFoundError);
         return false;
     }
     close();
@@ -102,11 +121,12 @@ QString ChatSocket::localAddress() const
     return m_socket.localAddress().toString();
 }
 
-void ChatSocket::send(const QString &text)
+bool ChatSocket::send(const QString &text, int lines)
 {
     if (m_socket.state() != QAbstractSocket::ConnectedState)
-        return;
-    m_socket.write(Cp932::encode(text));
+        return false;
+    m_assembler.expect(lines);
+    return m_socket.write(Cp932::encode(text)) >= 0;
 }
 
 bool ChatSocket::moreBytesArrived() const
@@ -118,21 +138,23 @@ bool ChatSocket::moreBytesArrived() const
 
 void ChatSocket::onReadyRead()
 {
-    if (!m_gathering.isValid())
-        m_gathering.start();
-    m_gathered += m_socket.readAll();
-    if (m_gathering.elapsed() >= MaxGatherMs || m_gathered.size() >= MaxGatherBytes)
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(int(m_socket.socketDescriptor()), IPPROTO_TCP, TCP_INFO, &info, &size) == 0)
+        m_assembler.setRoundTrip(info.tcpi_rtt / MicrosecondsPerMs);
+    emit received();
+    if (m_assembler.add(m_socket.readAll(), m_monotonic.elapsed()))
         deliver();
     else
-        m_quiet.start(); // each piece restarts the quiet window
+        m_quiet.start(int(m_assembler.quietMs())); // each piece restarts the quiet window
 }
 
 void ChatSocket::onQuiet()
 {
     // A starved event loop can run this before the read that is already
     // waiting: bytes in the kernel mean the reply is still arriving.
-    if (moreBytesArrived() && m_gathering.elapsed() < MaxGatherMs) {
-        m_quiet.start();
+    if (moreBytesArrived()) {
+        m_quiet.start(int(m_assembler.quietMs()));
         return;
     }
     deliver();
@@ -141,12 +163,10 @@ void ChatSocket::onQuiet()
 void ChatSocket::deliver()
 {
     m_quiet.stop();
-    m_gathering.invalidate();
-    const QString text = m_decoder.decode(m_gathered);
-    m_gathered.clear();
-    // A lone lead byte waits for the rest of its character.
-    if (!text.isEmpty())
-        emit dataArrival(text);
+    const ReplyAssembler::Reply reply = m_assembler.take();
+    if (reply.cut)
+        emit replyCut();
+    emit dataArrival(Cp932::decode(reply.bytes), reply.continues);
 }
 
 void ChatSocket::onError(QAbstractSocket::SocketError code)
@@ -156,5 +176,5 @@ void ChatSocket::onError(QAbstractSocket::SocketError code)
         reportClosed();
         return;
     }
-    emit error(m_socket.errorString());
+    emit error(socketErrorText(code));
 }

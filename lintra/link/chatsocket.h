@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wire/cp932.h"
+#include "replyassembler.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -14,9 +14,10 @@
 // events the chat link handles. Text goes out and comes in as code page 932.
 // Closing it ourselves raises no event, and a send on a socket that is not
 // connected does nothing: the close or error event that follows tells the
-// window. A network delivers a long reply in pieces, so the data event comes
-// once the connection has been quiet for the reply's quiet window: the
-// window then shows whole replies, never fragments.
+// window. A network delivers a long reply in pieces: the data event comes
+// once the reply is whole (ReplyAssembler), and again as a later piece
+// extends it. A dead link is noticed by the kernel within seconds, whether
+// data waits for an acknowledgement or the link is idle.
 class ChatSocket : public QObject
 {
     Q_OBJECT
@@ -34,7 +35,8 @@ public:
     bool connectToRemote();
     QString requestError() const { return m_requestError; }
     QString localAddress() const;
-    void send(const QString &text);
+    // Sends a request asking for so many lines; false when not connected.
+    bool send(const QString &text, int lines);
 
     // Dotted IPv4 with each group read as decimal, so that "010" is ten as
     // the user meant it; nothing else is an address here.
@@ -42,7 +44,10 @@ public:
 
 signals:
     void connected();                     // WSock_Connect
-    void dataArrival(const QString &text); // WSock_DataArrival: one whole reply
+    // WSock_DataArrival: a whole reply, or one that continues the last one.
+    void dataArrival(const QString &text, bool continues);
+    void received(); // bytes came: the link is alive
+    void replyCut(); // a line or a reply was too long to keep whole
     void closed();                        // WSock_Close: the server closed the connection
     void error(const QString &description); // WSock_Error
 
@@ -54,12 +59,12 @@ private:
     // Bytes wait in the kernel beyond what the socket has read so far.
     bool moreBytesArrived() const;
     void onError(QAbstractSocket::SocketError code);
+    void watchLink();
 
     QTcpSocket m_socket;
-    Cp932Decoder m_decoder;
-    QByteArray m_gathered;      // the reply so far
-    QTimer m_quiet;             // fires once the connection has been quiet
-    QElapsedTimer m_gathering;  // since the reply's first byte
+    ReplyAssembler m_assembler;
+    QTimer m_quiet;          // fires once the connection has been quiet
+    QElapsedTimer m_monotonic;
     QString m_remoteHost;
     quint16 m_remotePort = 0;
     QString m_requestError;

@@ -11,7 +11,7 @@ public:
 
     virtual QString nameText() const = 0;      // Text1
     virtual QString messageText() const = 0;   // Text2
-    virtual void clearMessage() = 0;
+    virtual void setMessageText(const QString &text) = 0;
     virtual QString lineCountText() const = 0; // Combo4
     virtual void setStatusText(const QString &text) = 0; // SB
     virtual void setCaption(const QString &text) = 0;    // the window title
@@ -22,8 +22,11 @@ public:
     virtual void setMessageEnabled(bool on) = 0; // Text2
     virtual void setRefreshChecked(int index) = 0; // set333: only index ticked
 
-    // Replaces the content of Text4, then of Text3.
-    virtual void showReply(const QString &left, const QString &right) = 0;
+    // Replaces the content of Text4, then of Text3. keepView: a reply the
+    // user did not ask for leaves the conversation where the reader was.
+    virtual void showReply(const QString &left, const QString &right, bool keepView) = 0;
+    // Part of a reply was too long to keep and was thrown away.
+    virtual void warnCut() = 0;
     // The conversation changed: a window in the background asks for the
     // user's attention.
     virtual void notifyUnread() = 0;

@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 
 namespace {
@@ -34,6 +35,8 @@ const QStringList TextSizes = {QStringLiteral("9"),  QStringLiteral("10"), QStri
                                QStringLiteral("14"), QStringLiteral("16"), QStringLiteral("18"),
                                QStringLiteral("22")};
 constexpr int LineCountSteps = 5;
+// Combo4 shows the largest line count a server gives, 1000, whole.
+constexpr int LineCountDigits = 4;
 
 } // namespace
 
@@ -116,6 +119,7 @@ void form1::createControls()
     Text4 = area("Text4", QStringLiteral("参加者"));
     Combo3 = combo("Combo3");
     Combo4 = combo("Combo4");
+    Combo4->setMinimumContentsLength(LineCountDigits);
     Label1 = label("Label1", QStringLiteral("名前"), Text1);
     Label2 = label("Label2", QStringLiteral("送信文"), Text2);
     Label3 = label("Label3", QStringLiteral("文字サイズ(pt)"), Combo3);
@@ -250,8 +254,11 @@ void form1::applyGeometry()
         const auto id = DisplayLayout::Control(c);
         if (p.fontPoints > 0)
             withFont(id, p.fontPoints);
-        control(id)->setGeometry(
-            Twips::toPixels(QRectF(p.left, p.top, p.width, p.height), dpi));
+        QRect rect = Twips::toPixels(QRectF(p.left, p.top, p.width, p.height), dpi);
+        // The design's width cuts "1000" at every size; nothing lies to its right.
+        if (id == DisplayLayout::Combo4)
+            rect.setWidth(std::max(rect.width(), Combo4->sizeHint().width()));
+        control(id)->setGeometry(rect);
     }
 }
 
@@ -317,9 +324,9 @@ QString form1::messageText() const
     return Text2->text();
 }
 
-void form1::clearMessage()
+void form1::setMessageText(const QString &text)
 {
-    Text2->clear();
+    Text2->setText(text);
 }
 
 QString form1::lineCountText() const
@@ -358,14 +365,24 @@ void form1::setRefreshChecked(int index)
         set333[k]->setChecked(k == index);
 }
 
-void form1::showReply(const QString &left, const QString &right)
+void form1::showReply(const QString &left, const QString &right, bool keepView)
 {
+    QScrollBar *bar = Text3->verticalScrollBar();
+    const int at = bar->value();
+    const bool atEnd = at == bar->maximum();
     // Each area's content is replaced whole, Text4 first; clearing them
     // first would only lay the documents out twice.
     // Every line end (CR LF, LF or a lone CR) is one line break of the text
     // area's own.
     Text4->setPlainText(left);
     Text3->setPlainText(right);
+    if (keepView)
+        bar->setValue(atEnd ? bar->maximum() : at);
+}
+
+void form1::warnCut()
+{
+    QApplication::beep();
 }
 
 void form1::notifyUnread()

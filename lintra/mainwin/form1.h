@@ -47,7 +47,7 @@ public:
     // ChatView
     QString nameText() const override;
     QString messageText() const override;
-    void clearMessage() override;
+    void setMessageText(const QString &text) override;
     QString lineCountText() const override;
     void setStatusText(const QString &text) override;
     void setCaption(const QString &text) override { setWindowTitle(text); }
@@ -56,7 +56,8 @@ public:
     void setLeaveEnabled(bool on) override;
     void setMessageEnabled(bool on) override;
     void setRefreshChecked(int index) override;
-    void showReply(const QString &left, const QString &right) override;
+    void showReply(const QString &left, const QString &right, bool keepView) override;
+    void warnCut() override;
     void notifyUnread() override;
     void focusMessage() override;
     void closeWindow() override { close(); }

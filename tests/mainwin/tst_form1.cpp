@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -124,6 +125,20 @@ private slots:
                      QStringLiteral("1\n2\n3\n4"));
         QCOMPARE(static_cast<QPlainTextEdit *>(child("Text4"))->toPlainText(),
                  QStringLiteral("太郎\n<b>花子</b>"));
+
+        // A reply nobody asked for keeps the reader at the end.
+        const QString lines = QStringLiteral("/*/") + QStringLiteral("x\r\n").repeated(200);
+        auto *text3 = static_cast<QPlainTextEdit *>(child("Text3"));
+        server.reply(Cp932::encode(lines));
+        QTRY_VERIFY(text3->verticalScrollBar()->maximum() > 0);
+        text3->verticalScrollBar()->setValue(text3->verticalScrollBar()->maximum());
+        server.reply(Cp932::encode(lines + QStringLiteral("x\r\n200")));
+        QTRY_VERIFY(text3->toPlainText().endsWith(QStringLiteral("200")));
+        QCOMPARE(text3->verticalScrollBar()->value(), text3->verticalScrollBar()->maximum());
+        // The posted line no reply showed comes back when the server goes.
+        server.peer()->disconnectFromHost();
+        QTRY_COMPARE(text2->text(), QStringLiteral("日本"));
+        QCOMPARE(static_cast<QLabel *>(child("SB"))->text(), QStringLiteral("Harrox側がプログラムを閉じました（届かなかった文を送信文に戻しました）"));
     }
 
     void displaySizes_data()
@@ -166,6 +181,8 @@ private slots:
             QVERIFY2(child(name)->height() >= child(name)->fontMetrics().height(), name);
         QVERIFY(child("Label3")->geometry().right() <= child("Combo3")->geometry().left());
         QVERIFY(child("Combo3")->geometry().right() < child("Label4")->geometry().left());
+        auto *combo4 = static_cast<QComboBox *>(child("Combo4"));
+        QVERIFY(combo4->lineEdit()->width() >= combo4->fontMetrics().horizontalAdvance(QStringLiteral("1000")) + 4);
         QVERIFY(child("Text2")->geometry().right() < child("Command1")->geometry().left() + 1);
     }
 

@@ -16,7 +16,7 @@ class RecordingView : public ChatView
 public:
     QString nameText() const override { return name; }
     QString messageText() const override { return message; }
-    void clearMessage() override { message.clear(); }
+    void setMessageText(const QString &text) override { message = text; }
     QString lineCountText() const override
     {
         if (onLineCount)
@@ -35,14 +35,15 @@ public:
     void setLeaveEnabled(bool on) override { leave = on; }
     void setMessageEnabled(bool on) override { messageBox = on; }
     void setRefreshChecked(int index) override { refreshChecked = index; }
-    void showReply(const QString &l, const QString &r) override { replies.append({l, r}); }
+    void showReply(const QString &l, const QString &r, bool) override { replies.append({l, r}); }
+    void warnCut() override { ++cut; }
     void notifyUnread() override { ++unread; }
     void focusMessage() override { ++focused; }
     void closeWindow() override { closed = true; }
 
     QString name, message, lineCount = QStringLiteral("10"), caption;
     bool send = false, join = true, leave = false, messageBox = false, closed = false;
-    int refreshChecked = -1, unread = 0, focused = 0;
+    int refreshChecked = -1, unread = 0, focused = 0, cut = 0;
     QStringList statuses;
     QList<QPair<QString, QString>> replies;
     std::function<void(const QString &)> onStatus;
