@@ -12,7 +12,9 @@
 //     --cpu: this figure alone.
 // Needs root; harrox runs in the server namespace, and this process moves
 // into the client namespace before it makes any socket. About three minutes,
-// two more with --old.
+// two more with --old. --links: replies over bad links instead (links.cpp).
+#include "links.h"
+
 #include "fakebackedform1.h"
 #include "harroxprocess.h"
 #include "pcipfile.h"
@@ -403,6 +405,8 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures appear as they are measured
     QApplication app(argc, argv);
+    if (QCoreApplication::arguments().contains(QStringLiteral("--links")))
+        return runLinks(QCoreApplication::arguments());
     if (::geteuid() != 0) {
         std::printf("bench_lan needs root for the network namespaces: skipped\n");
         return 0;

@@ -80,8 +80,8 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("kib"));
     const QCommandLineOption replyGap(
         QStringLiteral("reply-gap"),
-        QStringLiteral("Least milliseconds between two replies to one client (default %1; "
-                       "less lets a client take two replies as one).")
+        QStringLiteral("Least milliseconds between two replies to one client, from when it "
+                       "has taken the first (default %1; less lets a client take two replies as one).")
             .arg(ChatProtocol::ReplyGapMs),
         QStringLiteral("ms"));
     const QCommandLineOption postgres(

@@ -3,6 +3,8 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -92,6 +94,20 @@ void ClientSocket::write(const QByteArray &bytes)
     }
     m_queue.push_back(bytes);
     m_unsent += bytes.size() - sent;
+}
+
+qint64 ClientSocket::bytesBehindFirst() const
+{
+    return m_queue.isEmpty() ? 0 : m_unsent - (m_queue.front().size() - m_sentOfFirst);
+}
+
+qint64 ClientSocket::untakenBytes() const
+{
+    int inKernel = 0;
+    // Sent and unacknowledged, or not sent yet: both still on their way.
+    if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &inKernel) != 0)
+        inKernel = 0;
+    return m_unsent + inKernel;
 }
 
 void ClientSocket::flush()

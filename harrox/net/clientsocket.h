@@ -47,6 +47,10 @@ public:
     // Queues bytes and sends what the kernel takes now.
     void write(const QByteArray &bytes);
     qint64 bytesToWrite() const { return m_unsent; }
+    // What waits behind the first queued write, which the peer is taking.
+    qint64 bytesBehindFirst() const;
+    // Bytes written that the peer has not acknowledged yet, ours and the kernel's.
+    qint64 untakenBytes() const;
     // Closes now; whatever is unsent is lost.
     void abort();
 

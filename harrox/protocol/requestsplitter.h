@@ -53,9 +53,14 @@ public:
         MissingSeparators, // finish(): the stalled request has no separators
     };
 
-    static constexpr qsizetype MaxRequestBytes = 64 * 1024;
     // Longer than any IP address text; bounds the backward scan.
     static constexpr qsizetype MaxAddressBytes = 255;
+    // The message box holds 32,767 characters, each at most two bytes in
+    // CP932: 65,534 bytes of payload. The verb (9), both separators (8), an
+    // address (at most 255) and a line count fit in the 4,096 beside it:
+    // 65,534 + 4,096 = 69,630. The longest paste is never refused.
+    static constexpr qsizetype MaxPayloadBytes = 2 * 32767;
+    static constexpr qsizetype MaxRequestBytes = MaxPayloadBytes + 4096;
 
     void feed(QByteArrayView bytes);
     Status next(Request *request);

@@ -206,11 +206,32 @@ qint64 ClientConnection::writeReply(int lines)
     if (!m_socket.isOpen()) {
         // Gone: it says so on the next read, with what it sent before.
         queueWork();
-    } else if (m_socket.bytesToWrite() > MaxUnsentBytes) {
+    } else if (m_socket.bytesBehindFirst() > MaxUnsentBytes) {
+        // The reply being taken does not count: on a slow link a long one
+        // is mostly unsent for a while.
         drop(QStringLiteral("not reading its replies (%1 bytes unsent)")
-                 .arg(m_socket.bytesToWrite()));
+                 .arg(m_socket.bytesBehindFirst()));
     }
     return reply.size();
+}
+
+qint64 ClientConnection::untakenBytes()
+{
+    const qint64 untaken = m_socket.untakenBytes();
+    // More is a new reply; less by 16 KiB or more, progress. A full
+    // receive buffer that the kernel compacts takes a few bytes now and then.
+    if (untaken == 0 || untaken > m_untaken || untaken <= m_untaken - TakenAtLeastBytes
+        || !m_takeProgress.isValid()) {
+        m_takeProgress.start();
+        m_untaken = untaken;
+    }
+    const qint64 stalledMs = qint64(StalledTimeouts) * m_requestTimeoutMs;
+    if (untaken > 0 && m_takeProgress.elapsed() > stalledMs) {
+        drop(QStringLiteral("not reading its replies (%1 bytes not taken in %2 ms)")
+                 .arg(untaken)
+                 .arg(stalledMs));
+    }
+    return untaken;
 }
 
 void ClientConnection::requestTimedOut()

@@ -5,6 +5,7 @@
 #include "requestsplitter.h"
 
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -25,8 +26,13 @@ class ClientConnection : public QObject
 public:
     // Requests answered before yielding to the event loop.
     static constexpr int RequestsPerTurn = 16;
-    // A client that does not read its replies is dropped past this.
+    // A client that does not read its replies is dropped past this many
+    // bytes queued behind the reply it is taking.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
+    // ...or when none of a reply is taken for this many request timeouts:
+    // long enough for a link that drops or stalls for a while.
+    static constexpr int StalledTimeouts = 10;
+    static constexpr qint64 TakenAtLeastBytes = 16 * 1024;
     // Bytes taken from the socket at once: a flood stays in the kernel (and
     // TCP pushes back) while we catch up.
     static constexpr qint64 ReadChunkBytes = ClientSocket::ReadBufferBytes;
@@ -50,6 +56,8 @@ public:
     void messageStored(bool ok, const QString &error);
     // Writes the reply now, with a pending not-stored notice; returns its bytes.
     qint64 writeReply(int lines);
+    // Bytes of its replies not taken yet; drops a client that takes none.
+    qint64 untakenBytes();
     void drop(const QString &why);
 
 signals:
@@ -88,6 +96,8 @@ private:
     // A timer id, not a QTimer: no object of its own for each client.
     QBasicTimer m_requestTimer;
     int m_requestTimeoutMs;
+    QElapsedTimer m_takeProgress; // since its untaken bytes last fell
+    qint64 m_untaken = 0; // when it last made progress
     bool m_answeredAny = false;
     int m_postedLines = 0;
     QString m_postedText;

@@ -47,6 +47,10 @@ HarroxServer::HarroxServer(const ServerSettings &settings, ChatRoom &room, Store
         SocketPoller::Batch batch(m_poller);
         deliveries();
     });
+    m_pacer.setUntaken([this](quint64 id) {
+        ClientConnection *connection = m_connections.value(id);
+        return connection ? connection->untakenBytes() : 0;
+    });
     connect(&m_writer, &StoreWriter::stored, this, &HarroxServer::onStored);
 }
 

@@ -30,6 +30,9 @@ void ReplyPacer::request(quint64 client, int lines, bool joined)
     c.lines = lines;
     c.joined = joined;
     c.asked = true;
+    // Its last reply is on its way: this one follows a check that sees it taken.
+    if (c.taking)
+        return;
     const qint64 now = m_clock();
     const qint64 at = dueAt(c);
     if (at <= now)
@@ -65,7 +68,7 @@ qint64 ReplyPacer::pushIntervalMs() const
 
 qint64 ReplyPacer::dueAt(const Client &client) const
 {
-    const qint64 gapOver = client.sentAt + m_settings.gapMs;
+    const qint64 gapOver = client.takenAt + m_settings.gapMs;
     if (client.asked)
         return gapOver;
     if (client.joined && client.shownRevision < m_revision)
@@ -77,9 +80,14 @@ void ReplyPacer::tick(qint64 now)
 {
     m_timer.stop();
     m_wakeAt = Never;
+    checkTakes(now);
     QList<quint64> due;
     qint64 next = std::numeric_limits<qint64>::max();
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it->taking) {
+            next = std::min(next, it->checkAt);
+            continue;
+        }
         const qint64 at = dueAt(*it);
         if (at == Never)
             continue;
@@ -109,13 +117,37 @@ void ReplyPacer::deliver(quint64 id, qint64 now)
     if (!c.asked)
         c.pushedAt = now;
     c.asked = false;
-    c.sentAt = now;
+    c.takenAt = now;
+    c.taking = bool(m_untaken);
+    c.checkAt = now + TakeCheckMs;
     c.shownRevision = m_revision;
+    if (c.taking)
+        wakeAt(c.checkAt, now);
     const qint64 bytes = m_writer(id, c.lines);
     const auto it = m_clients.find(id);
     if (it != m_clients.end()) {
         m_roundBytes += bytes - it->replyBytes;
         it->replyBytes = bytes;
+    }
+}
+
+void ReplyPacer::checkTakes(qint64 now)
+{
+    QList<quint64> check;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it->taking && it->checkAt <= now)
+            check.append(it.key());
+    }
+    for (quint64 id : std::as_const(check)) {
+        // Asking can end a connection that takes nothing, and remove it.
+        const qint64 untaken = m_untaken(id);
+        const auto it = m_clients.find(id);
+        if (it == m_clients.end())
+            continue;
+        // Taken at most one check ago: the gap errs long, never short.
+        it->taking = untaken > 0;
+        it->takenAt = now;
+        it->checkAt = now + TakeCheckMs;
     }
 }
 

@@ -9,11 +9,14 @@
 #include <functional>
 #include <limits>
 
-// Every reply of the server goes out through here. A client takes a reply
-// as whole once its connection has been quiet for a while, so no two
-// replies to one client leave closer together than the gap; a reply asked
-// for within the gap waits, and further requests in that time are answered
-// by the same reply (rendered when sent, it shows everything they would).
+// Every reply of the server goes out through here. A client may take a
+// reply as whole once its connection has been quiet for a while, so two
+// replies to one client are never closer than the gap on the wire: the gap
+// counts from when the client has taken the previous reply (every byte of it
+// acknowledged), not from when it was written, since on a slow or lossy link
+// a reply is still arriving long after. A reply asked for meanwhile waits,
+// and further requests in that time are answered by the same reply
+// (rendered when sent, it shows everything they would).
 //
 // Live delivery: each change of the room bumps a revision; a joined client
 // whose last reply showed an older one gets a push with the line count of
@@ -40,6 +43,10 @@ public:
     using Writer = std::function<qint64(quint64 client, int lines)>;
     // Monotonic milliseconds.
     using Clock = std::function<qint64()>;
+    // Bytes of the client's replies it has not taken yet; 0 when it has all.
+    using Untaken = std::function<qint64(quint64 client)>;
+    // How often a reply on its way is looked at: the gap may grow by this.
+    static constexpr qint64 TakeCheckMs = 20;
 
     // Runs the deliveries of one round, so that their sends can leave together.
     using RoundScope = std::function<void(const std::function<void()> &deliveries)>;
@@ -47,6 +54,8 @@ public:
     explicit ReplyPacer(const Settings &settings, Writer writer, Clock clock = {},
                         QObject *parent = nullptr);
     void setRoundScope(RoundScope scope) { m_roundScope = std::move(scope); }
+    // Without it a reply counts as taken once written.
+    void setUntaken(Untaken untaken) { m_untaken = std::move(untaken); }
 
     // The client asked; joined: it is a member now, so it gets pushes.
     void request(quint64 client, int lines, bool joined);
@@ -63,24 +72,30 @@ private:
 
     struct Client
     {
-        qint64 sentAt = Never;
+        qint64 takenAt = Never;
+        qint64 checkAt = Never; // while taking: when to look again
         qint64 pushedAt = Never;
         qint64 replyBytes = 0;
         quint64 shownRevision = 0;
         int lines = ChatProtocol::DefaultLineCount;
         bool asked = false;
         bool joined = false;
+        bool taking = false; // its last reply is still on its way
     };
 
-    // When the client's next reply may go, or Never when none is due.
+    // When the client's next reply may go, or Never when none is due; not
+    // asked while its last reply is on its way.
     qint64 dueAt(const Client &client) const;
     void deliver(quint64 id, qint64 now);
+    // Looks whether the clients whose check is due have taken their replies.
+    void checkTakes(qint64 now);
     void wakeAt(qint64 at, qint64 now);
 
     Settings m_settings;
     Writer m_writer;
     Clock m_clock;
     RoundScope m_roundScope;
+    Untaken m_untaken;
     QTimer m_timer;
     qint64 m_wakeAt = Never;
     QHash<quint64, Client> m_clients;

@@ -25,7 +25,7 @@ public:
     explicit ChatClient(const char *from = "127.0.0.1")
     {
         socket.bind(QHostAddress(QString::fromLatin1(from)), 0);
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { m_received += socket.readAll(); });
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { m_received += socket.readBufferSize() ? QByteArray() : socket.readAll(); });
     }
     bool connectTo(quint16 port)
     {
@@ -44,6 +44,8 @@ public:
     QByteArray received() const { return m_received; }
     // Leaves what arrives in the kernel: the server's writes pile up.
     void stopReading() { socket.setReadBufferSize(1), socket.disconnect(); }
+    // Paused, it leaves what comes in the kernel until it goes on.
+    void pause(bool on) { socket.setReadBufferSize(on), m_received += on ? QByteArray() : socket.readAll(); }
 
     QTcpSocket socket;
 

@@ -37,14 +37,14 @@ ServerSettings settings(const std::function<void(ServerSettings &)> &change = {}
     return settings;
 }
 
-// history: long lines the conversation starts with.
+// history: lines of so many characters the conversation starts with.
 struct Room
 {
-    explicit Room(const ServerSettings &settings = ::settings(), int history = 0) : server(settings, room, writer)
+    explicit Room(const ServerSettings &settings = ::settings(), int history = 0, int length = 100) : server(settings, room, writer)
     {
         QObject::connect(&server, &HarroxServer::turnedAway, [this](const QString &, const QString &why) { turnedAway += why; });
         for (int i = 0; i < history; ++i)
-            conversation.add({QDateTime::currentDateTimeUtc(), QStringLiteral("old"), QString(100, u'h'), {}});
+            conversation.add({QDateTime::currentDateTimeUtc(), QStringLiteral("old"), QString(length, u'h'), {}});
         server.listen();
     }
 
@@ -70,6 +70,7 @@ private slots:
     void badClientIsDropped();
     void silentFloodMakesRoomForMembers();
     void postIsPushedToTheOthers();
+    void longReplyIsTakenBeforeTheNext();
 };
 
 void TestClientConnection::joinPostRefreshLeave()
@@ -94,6 +95,9 @@ void TestClientConnection::joinPostRefreshLeave()
     QCOMPARE(divide(bob.exchange(refresh())).right, posted);
     QCOMPARE(divide(ann.exchange(refresh())).right, posted);
     room.store.fail = false;
+    // The longest line the message box holds: 32,767 double-byte characters.
+    ann.exchange(post(QString(32767, u'あ')));
+    QTRY_VERIFY(ann.received().endsWith(Cp932::encode(QString(32767, u'あ'))));
     // Half-open connections of sleeping laptops go within minutes.
     int idle = 0;
     socklen_t size = sizeof idle;
@@ -105,7 +109,7 @@ void TestClientConnection::joinPostRefreshLeave()
     // a verb after the last count: only the close ends that request.
     bob.send(post(QStringLiteral("one")) + post(QStringLiteral("two")) + refresh("1") + post(QStringLiteral("bye")) + "Norm");
     bob.socket.disconnectFromHost();
-    QTRY_COMPARE(room.store.rows.size(), 4);
+    QTRY_COMPARE(room.store.rows.size(), 5);
     QCOMPARE(room.store.rows.constLast().body, QStringLiteral("bye"));
     QTRY_COMPARE(room.room.members().size(), 1);
     QCOMPARE(divide(ann.exchange(refresh("0"))).left, QString::fromUtf8("あん"));
@@ -129,14 +133,14 @@ void TestClientConnection::badClientIsDropped_data()
     QTest::addColumn<int>("byteEveryMs"); // 0: all at once
     QTest::addColumn<QString>("message");
     const ServerSettings quick = settings([](ServerSettings &s) { s.requestTimeoutMs = 300; });
-    // About 50 MB of replies to a client that reads none: more than the
-    // kernel's buffers hold.
+    // Requests for about 50 MB of replies from a client that reads none: one
+    // reply at a time goes, and stalls.
     QByteArray flood = join(QStringLiteral("sink"));
     for (int i = 0; i < 400; ++i)
         flood += refresh("1000");
 
     QTest::newRow("unknown verb") << quick << QByteArray("127.0.0.2") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 0 << QStringLiteral("unknown verb");
-    QTest::newRow("oversized") << quick << QByteArray("127.0.0.2") << "NormalTel" + QByteArray(70 * 1024, 'x') << 0 << QStringLiteral("larger than 65536");
+    QTest::newRow("oversized") << quick << QByteArray("127.0.0.2") << "NormalTel" + QByteArray(70 * 1024, 'x') << 0 << QStringLiteral("larger than 69630");
     QTest::newRow("no separators") << quick << QByteArray("127.0.0.2") << QByteArray("CanEnter?bob") << 0 << QStringLiteral("not complete within 300 ms");
     QTest::newRow("silent") << quick << QByteArray("127.0.0.2") << QByteArray() << 0 << QStringLiteral("no request within 300 ms");
     // Every byte in time, the request as a whole too late.
@@ -166,6 +170,8 @@ void TestClientConnection::badClientIsDropped()
     QVERIFY(!member.exchange(join(QStringLiteral("member"))).isEmpty());
 
     ChatClient bad(from.constData());
+    const int little = 4096; // its kernel holds little of what it does not read
+    setsockopt(int(bad.socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &little, sizeof little);
     QVERIFY(bad.connectTo(room.server.port()));
     bad.stopReading();
     QTimer trickle;
@@ -205,6 +211,25 @@ void TestClientConnection::postIsPushedToTheOthers()
     ann.exchange(join(QStringLiteral("ann")));
     ann.send(post(QStringLiteral("to all")));
     QTRY_VERIFY(bob.received().endsWith("ann> to all"));
+}
+
+void TestClientConnection::longReplyIsTakenBeforeTheNext()
+{
+    // Twenty posts of 64 KB, a join and a refresh with line count 20, over a
+    // LAN's segments of 1,448 bytes, and a client that reads nothing for a while.
+    Room room(settings([](ServerSettings &s) { s.pacing.gapMs = 300; }), 20, 64000);
+    ChatClient slow;
+    const int segment = 1448, buffer = 64 * 1024, fd = int(slow.socket.socketDescriptor());
+    setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment), setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    QVERIFY(slow.connectTo(room.server.port()));
+    QMap<qsizetype, qint64> readAt; // bytes so far, when
+    connect(&slow.socket, &QTcpSocket::readyRead, this, [&] { readAt.insert(slow.received().size(), QDateTime::currentMSecsSinceEpoch()); });
+    slow.pause(true), slow.send(request("CanEnter?", QStringLiteral("slow"), "20") + refresh("20"));
+    QTimer::singleShot(900, this, [&] { slow.pause(false); });
+    QTRY_COMPARE_WITH_TIMEOUT(slow.received().size(), 2 * room.room.reply(20).size(), WaitMs);
+    // Not dropped, and the second reply began well after the first had come.
+    const auto end = readAt.constFind(room.room.reply(20).size()); // one read ends there, the next comes later
+    QVERIFY(!logged(QStringLiteral("dropped")) && end != readAt.cend() && std::next(end).value() - end.value() >= 150);
 }
 
 QTEST_GUILESS_MAIN(TestClientConnection)

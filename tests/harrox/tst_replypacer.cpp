@@ -14,10 +14,7 @@ using Sent = QList<QPair<quint64, int>>; // client, lines
 struct Pacer
 {
     explicit Pacer(ReplyPacer::Settings settings)
-        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return ReplyBytes; },
-                [this] { return now; })
-    {
-    }
+        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return ReplyBytes; }, [this] { return now; }) {}
     // What has gone out by t, in client order: a round promises none.
     Sent at(qint64 t)
     {
@@ -40,6 +37,7 @@ class tst_ReplyPacer : public QObject
 private slots:
     void gapAndPushes();
     void budgetSpacesPushes();
+    void gapCountsFromTheTake();
 };
 
 void tst_ReplyPacer::gapAndPushes()
@@ -78,6 +76,20 @@ void tst_ReplyPacer::budgetSpacesPushes()
     for (int c = 1; c <= Clients / 2; ++c)
         p.pacer.remove(c);
     QCOMPARE(p.pacer.pushIntervalMs(), qint64(1000));
+}
+
+void tst_ReplyPacer::gapCountsFromTheTake()
+{
+    // A reply still arriving after the gap: the next waits until it is taken.
+    Pacer p({Gap, ReplyPacer::DefaultPushBytesPerSecond, true});
+    qint64 untaken = ReplyBytes; // checked every TakeCheckMs from the write
+    p.pacer.setUntaken([&](quint64) { return untaken; });
+    p.pacer.request(1, 10, true); // sent at once
+    p.pacer.roomChanged(), p.pacer.request(1, 20, true); // one reply for both
+    QCOMPARE(p.at(2 * Gap), (Sent{{1, 10}}));
+    untaken = 0; // seen taken at the next check, 2 * Gap + TakeCheckMs
+    QVERIFY(p.at(2 * Gap + ReplyPacer::TakeCheckMs).isEmpty() && p.at(3 * Gap + ReplyPacer::TakeCheckMs - 1).isEmpty());
+    QCOMPARE(p.at(3 * Gap + ReplyPacer::TakeCheckMs), (Sent{{1, 20}}));
 }
 
 QTEST_GUILESS_MAIN(tst_ReplyPacer)

@@ -1,0 +1,378 @@
+// Replies over bad links, beside the good LAN in one run. For each link a
+// harrox runs in the server namespace of a LAN of its own; this process moves
+// into the client namespace and
+//  1. a raw client joined with line count 1,000 (1,000 lines of 120
+//     characters stored) takes, in each try, the push of another member's post
+//     and its own refresh asked 50 ms after: every reply must be whole (the
+//     separator and 1,000 lines, told by their content, not by pauses) and
+//     apart from the next by at least the client's quiet window;
+//  2. (not with --check) Lintra's window refreshes 1,000 lines: the time until
+//     all of them are on screen, against 1.2 x the bytes' transfer time plus
+//     one round trip;
+//  3. (not with --check, the link with a switch) the link is cut and the user
+//     posts: the time until the window says the link is gone.
+#include "links.h"
+
+#include "clock.h"
+#include "fakes.h"
+#include "form1.h"
+#include "harroxprocess.h"
+#include "module1.h"
+#include "waituntil.h"
+#include "wire/chatprotocol.h"
+#include "wire/cp932.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace {
+
+const QString ServerAddress = QStringLiteral("127.77.0.2");
+constexpr int Lines = 1000;
+constexpr int LineChars = 120;
+constexpr int DefaultTries = 50;
+constexpr int SecondPostAfterMs = 50;
+constexpr int SettleMs = 1500;   // no byte for this long: a try's replies are in
+constexpr int TryLimitMs = 60000; // a try that takes longer has failed
+constexpr int WindowTries = 5;
+constexpr int NoticeLimitMs = 30000;
+const QChar LineEnd = u'終'; // every stored line ends with it
+const QString Fill = QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
+
+struct Link
+{
+    const char *name;
+    QStringList shape; // scripts/shaped-lan up arguments
+    double megabits;
+    double roundTripMs;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+QString body(int k)
+{
+    const QString head = QStringLiteral("%1 ").arg(k);
+    QString text = head;
+    while (text.size() < LineChars - 1)
+        text += Fill;
+    return text.left(LineChars - 1) + LineEnd;
+}
+
+QByteArray request(const char *verb, const QString &payload, int lines)
+{
+    return Cp932::encode(QLatin1String(verb) + payload + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
+}
+
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(program, arguments);
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// This process's own namespace, to come back to from a client namespace.
+const int HomeNamespace = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+
+bool enter(const QString &path)
+{
+    const int fd = path.isEmpty() ? HomeNamespace : ::open(qPrintable(path), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0 && fd != HomeNamespace)
+        ::close(fd);
+    return ok;
+}
+
+// One shaped LAN with harrox in its server namespace, this process in its
+// client one while it lasts.
+class Lan
+{
+public:
+    Lan(const QString &name, const QStringList &shape, const QString &db) : m_name(name)
+    {
+        run(QStringLiteral(SHAPED_LAN), {QStringLiteral("sweep")});
+        m_made = run(QStringLiteral(SHAPED_LAN), QStringList{QStringLiteral("up"), name} + shape);
+        if (!m_made)
+            return;
+        // ip execs harrox: the pid is harrox's.
+        m_up = m_harrox.start({QStringLiteral("--listen"), ServerAddress, QStringLiteral("--port"), QString::number(ChatProtocol::Port),
+                               QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db},
+                              HarroxProcess::StartMs, {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), name + QStringLiteral("-s")});
+        // Its log goes nowhere from here on; reading keeps the pipe from filling.
+        QObject::connect(&m_harrox.process, &QProcess::readyReadStandardError, [this] { m_harrox.process.readAllStandardError(); });
+        m_up = m_up && enter(QStringLiteral("/run/netns/%1-c").arg(name));
+    }
+    ~Lan()
+    {
+        enter({});
+        m_harrox.process.terminate();
+        m_harrox.process.waitForFinished();
+        if (m_made)
+            run(QStringLiteral(SHAPED_LAN), {QStringLiteral("down"), m_name});
+    }
+    bool isUp() const { return m_made && m_up; }
+    bool cut() const { return run(QStringLiteral(SHAPED_LAN), {QStringLiteral("cut"), m_name}); }
+
+private:
+    QString m_name;
+    HarroxProcess m_harrox;
+    bool m_made = false;
+    bool m_up = false;
+};
+
+// A raw client that keeps every byte with the time it arrived.
+class Peer
+{
+public:
+    Peer(const QString &name, int lines) : m_lines(lines)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
+            const QByteArray more = socket.readAll();
+            stream += more;
+            arrivals.push_back({stream.size(), clock.elapsed()});
+        });
+        clock.start();
+        socket.connectToHost(QHostAddress(ServerAddress), ChatProtocol::Port);
+        socket.write(request("CanEnter?", name, lines));
+    }
+    void post(const QString &text) { socket.write(request("NormalTel", text, m_lines)); }
+    void refresh() { socket.write(request("/Reflesh/", QString(), m_lines)); }
+    // When the byte at offset came.
+    qint64 arrivedAt(qsizetype offset) const
+    {
+        return std::upper_bound(arrivals.begin(), arrivals.end(), offset,
+                                [](qsizetype o, const auto &a) { return o < a.first; })->second;
+    }
+
+    QTcpSocket socket;
+    QElapsedTimer clock;
+    QByteArray stream;
+    std::vector<std::pair<qsizetype, qint64>> arrivals; // bytes so far, ms
+private:
+    int m_lines;
+};
+
+struct Replies
+{
+    int count = 0;
+    int whole = 0;
+    int runTogether = 0; // closer to the one before than the quiet window
+    qint64 closestMs = -1;
+};
+
+// Cuts the stream into replies by content: each holds the separator once,
+// and the members before it are the same text in every reply.
+Replies replies(const Peer &peer)
+{
+    const QByteArray separator = ChatProtocol::Bytes::ReplySeparator.toByteArray();
+    const QByteArray lineEnd = Cp932::encode(QString(LineEnd));
+    const qsizetype members = peer.stream.indexOf(separator);
+    std::vector<qsizetype> starts;
+    for (qsizetype at = members; at >= 0; at = peer.stream.indexOf(separator, at + 1))
+        starts.push_back(at - members);
+    starts.push_back(peer.stream.size() + members); // the end, as if one more began
+    Replies r;
+    for (size_t k = 0; k + 1 < starts.size(); ++k) {
+        const QByteArray reply = peer.stream.sliced(starts[k], std::min(starts[k + 1], peer.stream.size()) - starts[k]);
+        const QByteArray right = reply.sliced(members + separator.size());
+        ++r.count;
+        r.whole += right.count("\r\n") == Lines - 1 && right.endsWith(lineEnd);
+        if (k > 0) {
+            const qint64 gap = peer.arrivedAt(starts[k]) - peer.arrivedAt(starts[k] - 1);
+            r.closestMs = r.closestMs < 0 ? gap : std::min(r.closestMs, gap);
+            r.runTogether += gap < ChatProtocol::ReplyQuietMs;
+        }
+    }
+    return r;
+}
+
+// Waits until the last reply is whole and nothing has come for a while.
+bool settle(const Peer &peer)
+{
+    const QByteArray lineEnd = Cp932::encode(QString(LineEnd));
+    return waitUntil([&] {
+        return peer.stream.endsWith(lineEnd) && !peer.arrivals.empty()
+               && peer.clock.elapsed() - peer.arrivals.back().second > SettleMs;
+    }, TryLimitMs);
+}
+
+struct Window
+{
+    Window()
+    {
+        PCIPRecord r;
+        r.TryConnect = VBTrue;
+        r.setName(QStringLiteral("lan"));
+        r.setAddress(ServerAddress);
+        PCIPFile::rewrite(QStringLiteral("PCIP.dat"), {r});
+        form.show();
+        form.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("window"));
+        text2 = form.findChild<QLineEdit *>(QStringLiteral("Text2"));
+        text3 = form.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
+        form.findChild<QComboBox *>(QStringLiteral("Combo4"))->setEditText(QString::number(Lines));
+        send = form.findChild<QPushButton *>(QStringLiteral("Command1"));
+        form.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    }
+    bool wholeOnScreen() const
+    {
+        const QString shown = text3->toPlainText();
+        return text3->document()->blockCount() == Lines && shown.endsWith(LineEnd)
+               && shown.count(LineEnd) == Lines;
+    }
+
+    RecordingMessageBox box;
+    SystemClock clock;
+    RecordingShellOpen shell;
+    Module1 module;
+    form1 form{module, box, clock, shell};
+    QLineEdit *text2 = nullptr;
+    QPlainTextEdit *text3 = nullptr;
+    QPushButton *send = nullptr;
+};
+
+// The window's refreshes: times to a whole screen, -1 for one never whole.
+std::vector<double> windowRefreshes(int tries)
+{
+    Window window;
+    std::vector<double> times;
+    if (!waitUntil([&] { return window.send->isEnabled(); }, 20000))
+        return times;
+    waitUntil([] { return false; }, 3000); // the join's reply is in
+    for (int k = 0; k < tries; ++k) {
+        window.text3->clear();
+        QElapsedTimer t;
+        t.start();
+        window.send->click();
+        const bool whole = waitUntil([&] { return window.wholeOnScreen(); }, 20000);
+        times.push_back(whole ? double(t.elapsed()) : -1);
+        waitUntil([] { return false; }, 1000);
+    }
+    return times;
+}
+
+// After a cut, the user posts: ms until the window says the link is gone, -1 not within the limit.
+double deadLinkNotice(Lan &lan)
+{
+    Window window;
+    if (!waitUntil([&] { return window.send->isEnabled(); }, 20000))
+        return -2;
+    waitUntil([] { return false; }, 3000);
+    lan.cut();
+    QElapsedTimer t;
+    t.start();
+    window.text2->setText(QStringLiteral("切れた後の投稿"));
+    window.send->click();
+    const bool noticed = waitUntil([&] { return !window.send->isEnabled(); }, NoticeLimitMs);
+    const double ms = noticed ? double(t.elapsed()) : -1;
+    lan.cut(); // restored
+    return ms;
+}
+
+} // namespace
+
+int runLinks(const QStringList &arguments)
+{
+    const bool check = arguments.contains(QStringLiteral("--check"));
+    const int triesAt = int(arguments.indexOf(QStringLiteral("--tries")));
+    const int tries = triesAt > 0 ? arguments.value(triesAt + 1).toInt() : DefaultTries;
+    if (::geteuid() != 0 || !QFile::exists(QStringLiteral("/dev/net/tun")) || HomeNamespace < 0) {
+        std::printf("--links needs root and /dev/net/tun for the shaped LANs and their switch: skipped\n");
+        return check ? 77 : 0;
+    }
+    qputenv("LANSWITCH", LANSWITCH_PATH); // for scripts/shaped-lan
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    const QString db = work.filePath(QStringLiteral("filled.db"));
+    const std::vector<Link> links{
+        {"good LAN", {}, 100, 0},
+        {"1 Mbit/s", {QStringLiteral("--rate"), QStringLiteral("1mbit")}, 1, 0},
+        {"5 % loss", {QStringLiteral("--loss"), QStringLiteral("5")}, 100, 0},
+        {"100 ms round trip", {QStringLiteral("--delay"), QStringLiteral("50")}, 100, 100},
+    };
+    bool allWhole = true;
+    for (size_t i = 0; i < links.size(); ++i) {
+        const Link &link = links[i];
+        // Every LAN from the same stored conversation.
+        const QString copy = work.filePath(QStringLiteral("%1.db").arg(i));
+        if (i > 0 && !QFile::copy(db, copy))
+            return 1;
+        Lan lan(QStringLiteral("lan%1l%2").arg(QCoreApplication::applicationPid()).arg(i), link.shape, i > 0 ? copy : db);
+        if (!lan.isUp()) {
+            std::printf("%s: cannot make the LAN or start harrox: skipped\n", link.name);
+            return check ? 77 : 1;
+        }
+        Peer probe(QStringLiteral("probe"), Lines);
+        Peer other(QStringLiteral("other"), 1);
+        if (i == 0) {
+            for (int k = 0; k < Lines; ++k)
+                other.post(body(k));
+        }
+        if (!settle(probe)) {
+            std::printf("%s: the conversation did not come: skipped\n", link.name);
+            return 1;
+        }
+        // From here both are members: the same members text in every reply.
+        probe.stream.clear();
+        probe.arrivals.clear();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        int done = 0;
+        for (; done < tries; ++done) {
+            other.post(body(Lines + done));
+            QTimer::singleShot(SecondPostAfterMs, [&] { probe.refresh(); });
+            if (!settle(probe))
+                break;
+        }
+        const Replies r = replies(probe);
+        // Each try brings the push and the refresh's answer, or one reply for both.
+        const bool whole = done == tries && r.count >= tries && r.whole == r.count && r.runTogether == 0;
+        allWhole = allWhole && whole;
+        const qsizetype replyBytes = probe.stream.size() / std::max(r.count, 1);
+        std::printf("%s: %d tries (post, refresh %d ms later) in %.0f s: %d replies of %lld bytes, %d whole, %d run "
+                    "together; closest two %lld ms apart (quiet window %d ms): %s\n",
+                    link.name, done, SecondPostAfterMs, double(elapsed.elapsed()) / 1e3, r.count,
+                    qlonglong(replyBytes), r.whole, r.runTogether, qlonglong(r.closestMs),
+                    ChatProtocol::ReplyQuietMs, whole ? "whole every time" : "NOT whole every time");
+        if (check)
+            continue;
+        const double goal = 1.2 * double(replyBytes) * 8 / (link.megabits * 1e3) + link.roundTripMs;
+        const std::vector<double> times = windowRefreshes(std::min(tries, WindowTries));
+        const auto onScreen = std::count_if(times.begin(), times.end(), [](double t) { return t >= 0; });
+        std::vector<double> shown;
+        std::copy_if(times.begin(), times.end(), std::back_inserter(shown), [](double t) { return t >= 0; });
+        std::printf("   Lintra window, refresh of %d lines: whole on screen %lld of %zu, median %.0f ms; goal 1.2 x "
+                    "transfer + round trip = %.0f ms: %s\n",
+                    Lines, qlonglong(onScreen), times.size(), median(shown), goal,
+                    onScreen == qsizetype(times.size()) && median(shown) <= goal ? "met" : "NOT met");
+        if (link.roundTripMs > 0) {
+            const double notice = deadLinkNotice(lan);
+            if (notice >= 0)
+                std::printf("   dead-link notice after a cut and a post: %.1f s (goal < 20 s)\n", notice / 1e3);
+            else
+                std::printf("   dead-link notice after a cut and a post: none within %d s (goal < 20 s)\n", NoticeLimitMs / 1000);
+        }
+    }
+    return check && !allWhole ? 1 : 0;
+}
