@@ -18,6 +18,7 @@
 #include "form1.h"
 #include "harroxprocess.h"
 #include "module1.h"
+#include "pcipfile.h"
 #include "waituntil.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
@@ -341,7 +342,7 @@ int runLinks(const QStringList &arguments)
         int done = 0;
         for (; done < tries; ++done) {
             other.post(body(Lines + done));
-            QTimer::singleShot(SecondPostAfterMs, [&] { probe.refresh(); });
+            QTimer::singleShot(SecondPostAfterMs, &probe.socket, [&] { probe.refresh(); });
             if (!settle(probe))
                 break;
         }
