@@ -17,11 +17,12 @@
 //
 // Live delivery: each change of the room bumps a revision; a joined client
 // whose last reply showed an older one gets a push with the line count of
-// its latest request. One timer runs the rounds, and changes in one
-// event-loop turn make one round. A reply carries the whole member list, so
-// pushes keep within a byte budget: a client's pushes are at least one
-// round's bytes divided by the budget apart, and a large room falls back
-// toward polling instead of flooding the LAN.
+// its latest request. A reply carries the whole member list, so pushes keep
+// within a byte budget, shared equally by the addresses of the members: an
+// address whose members take large replies waits for its own share and
+// never for the others'. Pushes leave one after another at the budget's
+// pace rather than all in one turn, so that requests are answered between
+// them; a large room falls back toward polling instead of flooding the LAN.
 class ReplyPacer : public QObject
 {
     Q_OBJECT
@@ -48,6 +49,8 @@ public:
                         QObject *parent = nullptr);
     void setRoundScope(RoundScope scope) { m_roundScope = std::move(scope); }
 
+    // The client's address: its members share a part of the push budget.
+    void setHost(quint64 client, const QString &host);
     // The client asked; joined: it is a member now, so it gets pushes.
     void request(quint64 client, int lines, bool joined);
     // The conversation or the member list changed.
@@ -56,7 +59,10 @@ public:
     // Sends what is due and sets the timer for what is not yet.
     void tick(qint64 now);
 
-    qint64 pushIntervalMs() const;
+    // Pushes that fall due together leave within this of each other; a
+    // larger one holds up the next no longer than the debt.
+    static constexpr qint64 BurstMs = 20;
+    static constexpr qint64 MaxDebtMs = 100;
 
 private:
     static constexpr qint64 Never = std::numeric_limits<qint64>::min() / 2;
@@ -64,17 +70,25 @@ private:
     struct Client
     {
         qint64 sentAt = Never;
-        qint64 pushedAt = Never;
-        qint64 replyBytes = 0;
+        QString host;
         quint64 shownRevision = 0;
         int lines = ChatProtocol::DefaultLineCount;
         bool asked = false;
         bool joined = false;
     };
 
+    struct Host
+    {
+        int members = 0; // joined clients
+        qint64 freeAt = Never; // when its share allows the next push
+    };
+
     // When the client's next reply may go, or Never when none is due.
     qint64 dueAt(const Client &client) const;
     void deliver(quint64 id, qint64 now);
+    void setJoined(Client &client, bool joined);
+    // Milliseconds that bytes take at a rate of the budget divided by share.
+    qint64 durationMs(qint64 bytes, qint64 share) const;
     void wakeAt(qint64 at, qint64 now);
 
     Settings m_settings;
@@ -84,6 +98,7 @@ private:
     QTimer m_timer;
     qint64 m_wakeAt = Never;
     QHash<quint64, Client> m_clients;
+    QHash<QString, Host> m_hosts; // of joined clients
     quint64 m_revision = 0;
-    qint64 m_roundBytes = 0; // the last reply of every client, summed
+    qint64 m_pushFreeAt = Never; // when the whole budget allows the next push
 };

@@ -14,7 +14,7 @@ using Sent = QList<QPair<quint64, int>>; // client, lines
 struct Pacer
 {
     explicit Pacer(ReplyPacer::Settings settings)
-        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return ReplyBytes; },
+        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return bytes.value(id, ReplyBytes); },
                 [this] { return now; })
     {
     }
@@ -28,6 +28,7 @@ struct Pacer
 
     qint64 now = 0;
     Sent sent;
+    QHash<quint64, qint64> bytes;
     ReplyPacer pacer;
 };
 
@@ -40,6 +41,7 @@ class tst_ReplyPacer : public QObject
 private slots:
     void gapAndPushes();
     void budgetSpacesPushes();
+    void addressesShareTheBudget();
 };
 
 void tst_ReplyPacer::gapAndPushes()
@@ -65,19 +67,37 @@ void tst_ReplyPacer::gapAndPushes()
 void tst_ReplyPacer::budgetSpacesPushes()
 {
     constexpr int Clients = 20;
-    Pacer p({Gap, 10 * ReplyBytes, true}); // a round of 20 replies takes 2 s
+    Pacer p({Gap, 10 * ReplyBytes, true}); // a push each 100 ms, all 20 in 2 s
     for (int c = 1; c <= Clients; ++c)
         p.pacer.request(c, 10, true);
     QCOMPARE(p.at(0).size(), Clients);
-    QCOMPARE(p.pacer.pushIntervalMs(), qint64(2000));
-    for (const qint64 t : {Gap, Gap + 2000}) {
-        p.pacer.roomChanged();
-        QVERIFY(p.at(t - 1).isEmpty());
-        QCOMPARE(p.at(t).size(), Clients);
+    p.pacer.roomChanged();
+    for (int pushed = 0; pushed < Clients; ++pushed) {
+        QVERIFY(p.at(Gap + 100 * pushed - ReplyPacer::BurstMs - 1).isEmpty());
+        QCOMPARE(p.at(Gap + 100 * pushed).size(), 1);
     }
-    for (int c = 1; c <= Clients / 2; ++c)
-        p.pacer.remove(c);
-    QCOMPARE(p.pacer.pushIntervalMs(), qint64(1000));
+    QVERIFY(p.at(Gap + 5000).isEmpty());
+}
+
+// One address whose members take 100 KB replies against a bystander's.
+void tst_ReplyPacer::addressesShareTheBudget()
+{
+    Pacer p({Gap, 100 * ReplyBytes, true});
+    for (int c = 1; c <= 11; ++c) {
+        p.pacer.setHost(c, c == 11 ? QStringLiteral("bystander") : QStringLiteral("greedy"));
+        p.bytes[c] = c == 11 ? ReplyBytes : 100 * ReplyBytes;
+        p.pacer.request(c, 10, true);
+    }
+    p.at(0);
+    for (const qint64 change : {Gap, 4 * Gap}) {
+        p.now = change;
+        p.pacer.roomChanged();
+        // 100 KB take the greedy address's half of the budget 2 s.
+        Sent round = p.at(change);
+        round += p.at(change + ReplyPacer::MaxDebtMs);
+        QVERIFY2(round.contains({11, 10}), qPrintable(QString::number(round.size())));
+        QCOMPARE(round.size(), change == Gap ? 2 : 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ReplyPacer)
