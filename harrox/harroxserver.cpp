@@ -47,6 +47,13 @@ HarroxServer::HarroxServer(const ServerOptions &options, ChatRoom &room, StoreWr
         deliveries();
     });
     connect(&m_writer, &StoreWriter::stored, this, &HarroxServer::onStored);
+    applyOptions();
+}
+
+void HarroxServer::applyOptions()
+{
+    m_room.budget().setLimits(m_options.postBudget());
+    m_room.setCacheBytes(m_options.replyCacheBytes());
 }
 
 HarroxServer::~HarroxServer()
@@ -83,6 +90,7 @@ void HarroxServer::accept(int fd)
     m_connections.insert(id, connection);
     m_unjoined.insert(id);
     ++m_perHost[connection->host()];
+    m_pacer.setHost(id, connection->host());
     connect(connection, &ClientConnection::finished, this, &HarroxServer::forget);
     connect(connection, &ClientConnection::joined, this, [this](quint64 joined) {
         m_unjoined.erase(joined);

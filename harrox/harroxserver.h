@@ -39,6 +39,8 @@ public:
     // The room changed other than through our clients: a server sharing
     // the conversation posted, or its members changed.
     void roomChangedElsewhere() { m_pacer.roomChanged(); }
+    // The room's limits from the options, at the start and after a reload.
+    void applyOptions();
 
     // Idle time, probe interval and probes before the kernel drops a peer that
     // went away without a word (a laptop put to sleep): gone within 2 minutes.

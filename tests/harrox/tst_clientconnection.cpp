@@ -83,6 +83,7 @@ private slots:
     void badClientIsDropped();
     void silentFloodMakesRoomForMembers();
     void postIsPushedToTheOthers();
+    void overBudgetIsToldItsSenderAlone();
 };
 
 void TestClientConnection::joinPostRefreshLeave()
@@ -206,6 +207,22 @@ void TestClientConnection::postIsPushedToTheOthers()
     ann.exchange(join(QStringLiteral("ann")));
     ann.send(post(QStringLiteral("to all")));
     QTRY_VERIFY(bob.received().endsWith("ann> to all"));
+}
+
+void TestClientConnection::overBudgetIsToldItsSenderAlone()
+{
+    Room room({QStringLiteral("--posts-per-minute=3")}); // one at once
+    ChatClient ann, bob;
+    QVERIFY(ann.connectTo(room.server.port()) && bob.connectTo(room.server.port()));
+    bob.exchange(join(QStringLiteral("bob")));
+    ann.exchange(join(QStringLiteral("ann")));
+    const QString posted = divide(ann.exchange(post(QStringLiteral("one")))).right;
+    QCOMPARE(divide(ann.exchange(post(QStringLiteral("two")))).right,
+             posted + QStringLiteral("\r\n") + ChatRoom::OverBudgetNotice.toString() + QStringLiteral("two"));
+    QCOMPARE(divide(ann.exchange(join(QStringLiteral("anne")))).left, QStringLiteral("bob\r\nann"));
+    QCOMPARE(divide(bob.exchange(refresh())).right, posted);
+    QCOMPARE(room.store.rows.size(), 1);
+    QVERIFY(logged(QStringLiteral("over its posting budget")));
 }
 
 QTEST_GUILESS_MAIN(TestClientConnection)
