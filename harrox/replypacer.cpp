@@ -98,10 +98,16 @@ void ReplyPacer::tick(qint64 now)
     m_wakeAt = Never;
     QList<QPair<qint64, quint64>> due; // due time, client
     qint64 next = std::numeric_limits<qint64>::max();
+    ++m_round;
+    m_waitingHosts = 0;
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
         const qint64 at = dueAt(*it);
         if (at == Never)
             continue;
+        if (!it->asked) {
+            Host &host = m_hosts[it->host];
+            m_waitingHosts += std::exchange(host.waitingIn, m_round) != m_round;
+        }
         if (at <= now)
             due.append({at, it.key()});
         else
@@ -144,11 +150,13 @@ void ReplyPacer::deliver(quint64 id, qint64 now)
     const qint64 bytes = m_writer(id, c.lines);
     if (!push)
         return;
-    // The address pays for its push at its share of the budget; the whole
+    // The address pays for its push at its share of the budget, among those
+    // with pushes waiting now: alone it has the whole; one that has paid for
+    // much while alone holds up only itself when others come. The whole
     // budget spaces pushes, but one large push holds up the rest only so long.
     const auto it = m_hosts.find(host);
     if (it != m_hosts.end())
-        it->freeAt = std::max(now, it->freeAt) + durationMs(bytes, m_hosts.size());
+        it->freeAt = std::max(now, it->freeAt) + durationMs(bytes, std::max<qsizetype>(1, m_waitingHosts));
     m_pushFreeAt = std::min(std::max(now, m_pushFreeAt) + durationMs(bytes, 1), now + MaxDebtMs);
 }
 void ReplyPacer::wakeAt(qint64 at, qint64 now)

@@ -89,14 +89,20 @@ void tst_ReplyPacer::addressesShareTheBudget()
         p.pacer.request(c, 10, true);
     }
     p.at(0);
-    for (const qint64 change : {Gap, 4 * Gap}) {
+    // The bystander asks as the room changes: the greedy address, alone with
+    // a push waiting, has the whole budget and pays 1 s for 100 KB.
+    p.now = Gap;
+    p.pacer.roomChanged();
+    p.pacer.request(11, 10, true);
+    QCOMPARE(p.at(Gap), (Sent{{1, 10}, {11, 10}}));
+    for (const qint64 change : {Gap + 1000, Gap + 2000}) {
         p.now = change;
         p.pacer.roomChanged();
-        // 100 KB take the greedy address's half of the budget 2 s.
+        // Both wait now: 100 KB take the greedy address's half 2 s.
         Sent round = p.at(change);
         round += p.at(change + ReplyPacer::MaxDebtMs);
         QVERIFY2(round.contains({11, 10}), qPrintable(QString::number(round.size())));
-        QCOMPARE(round.size(), change == Gap ? 2 : 1);
+        QCOMPARE(round.size(), change == Gap + 1000 ? 2 : 1);
     }
 }
 
