@@ -14,7 +14,8 @@
 // bystander's post for its reply and for its push (a line not seen at all
 // counts until the case ends).
 //
-//   bench_harrox_flood [--seconds N]     (N per case and setting, default 10)
+//   bench_harrox_flood [--seconds N] [--case NAME]   (N per case and setting,
+//                                                    default 10; NAME alone)
 //
 // Goals: growth under a flood bounded by the budget, peak RSS under 300 MB
 // in the greedy case, bystanders answered within 1 s.
@@ -279,12 +280,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Seconds per case and setting."),
                                            QStringLiteral("n"), QString::number(DefaultSeconds));
     parser.addOption(secondsOption);
+    const QCommandLineOption caseOption(QStringLiteral("case"), QStringLiteral("Only this case: flood, greedy or long."),
+                                        QStringLiteral("name"));
+    parser.addOption(caseOption);
     parser.process(app);
     const int seconds = std::max(1, parser.value(secondsOption).toInt());
+    QStringList cases{QStringLiteral("flood"), QStringLiteral("greedy"), QStringLiteral("long")};
+    if (parser.isSet(caseOption))
+        cases = QStringList{parser.value(caseOption)}.filter(QRegularExpression(QStringLiteral("^(flood|greedy|long)$")));
 
     std::printf("%d s per case; growth of the database file and its WAL; bystanders on their own addresses\n", seconds);
     std::printf("%-7s %-8s %14s %10s %12s %12s  %s\n", "case", "budgets", "growth MiB/h", "peak RSS", "post wait", "push wait", "");
-    for (const QString &name : {QStringLiteral("flood"), QStringLiteral("greedy"), QStringLiteral("long")}) {
+    for (const QString &name : std::as_const(cases)) {
         for (const bool budgets : {true, false}) {
             const Figures f = runCase(name, budgets, seconds);
             std::printf("%-7s %-8s %14.0f %7.0f MiB %9lld ms %9lld ms  %s\n", qPrintable(name), budgets ? "on" : "off",
