@@ -1,12 +1,14 @@
 #include "applog.h"
 #include "chatroom.h"
 #include "conversation.h"
+#include "diskwatch.h"
 #include "harroxserver.h"
 #include "logformat.h"
 #include "pgconnection.h"
 #include "pgconversationstore.h"
 #include "pgimport.h"
 #include "portfile.h"
+#include "retention.h"
 #include "serveroptions.h"
 #include "servicenotifier.h"
 #include "sharedconversation.h"
@@ -36,6 +38,8 @@ constexpr int StatusIntervalMs = 5000;
 // At a stop, what still waits on the database gets this long; a post not
 // stored by then is not acknowledged.
 constexpr int StopGraceMs = 1000;
+// How often old messages are removed and the disk's room is looked at.
+constexpr int HousekeepingIntervalMs = 60 * 1000;
 
 // Every client is an open file: take all that the hard limit allows.
 qint64 raiseOpenFileLimit()
@@ -197,6 +201,8 @@ int main(int argc, char *argv[])
     storeThread.setObjectName(QStringLiteral("store"));
     writer.moveToThread(&storeThread);
     storeThread.start();
+    Retention retention(*store, {options.keepDays(), options.keepBytes()});
+    retention.moveToThread(&storeThread);
     const auto stopWriter = [&] {
         // Everything posted so far is stored before the database closes.
         QMetaObject::invokeMethod(&writer, &StoreWriter::drain, Qt::BlockingQueuedConnection);
@@ -293,6 +299,27 @@ int main(int argc, char *argv[])
               qlonglong(options.pushBytesPerSecond() / ServerOptions::KiB), options.replyGapMs());
     else
         qCInfo(lcApp, "live delivery off (--no-live), replies at least %d ms apart", options.replyGapMs());
+
+    if (options.keepDays() > 0)
+        qInfo("messages older than %d days are removed (--keep-days)", options.keepDays());
+    if (options.keepBytes() > 0 && !shared)
+        qInfo("the oldest messages are removed past %lld MiB (--keep-mib)",
+              qlonglong(options.keepBytes() / ServerOptions::MiB));
+    if (shared && options.keepBytes() > 0)
+        qWarning("--keep-mib bounds the SQLite database only; with --postgres, --keep-days applies");
+    const PostBudget::Limits budget = options.postBudget();
+    qInfo("posting budget of a member: %d posts and %lld KiB a minute, an address %d times that (0: none)",
+          budget.postsPerMinute, qlonglong(budget.bytesPerMinute / ServerOptions::KiB), budget.hostFactor);
+    DiskWatch diskWatch(QFileInfo(databasePath).absolutePath());
+    QTimer housekeeping;
+    const auto keepHouse = [&] {
+        QMetaObject::invokeMethod(&retention, [&] { retention.sweep(QDateTime::currentDateTimeUtc()); });
+        if (!shared)
+            diskWatch.check();
+    };
+    QObject::connect(&housekeeping, &QTimer::timeout, &app, keepHouse);
+    housekeeping.start(HousekeepingIntervalMs);
+    keepHouse();
 
     const int status = QCoreApplication::exec();
     if (sharing)

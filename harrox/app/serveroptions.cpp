@@ -15,6 +15,11 @@ constexpr int MaxPort = 65535;
 constexpr int MaxRequestTimeoutMs = 3600 * 1000;
 constexpr int MaxReplyGapMs = 10 * 1000;
 constexpr qint64 MaxPushKibPerSecond = 1024 * 1024 * 1024;
+constexpr int MaxPostsPerMinute = 1000 * 1000;
+constexpr qint64 MaxKibPerMinute = 1024 * 1024 * 1024;
+constexpr int MaxHostFactor = 100 * 1000;
+constexpr qint64 MaxMib = 1024 * 1024 * 1024;
+constexpr int MaxKeepDays = 100 * 366;
 // A transaction idle a quarter of it is ended: below this a busy machine's
 // own posts would be.
 constexpr int MinDbTimeoutMs = 400;
@@ -109,6 +114,37 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("With --postgres: milliseconds a post may wait on the database before it "
                        "is refused (default %1).").arg(DefaultDbTimeoutMs),
         QStringLiteral("ms"));
+    const QCommandLineOption postsPerMinute(
+        QStringLiteral("posts-per-minute"),
+        QStringLiteral("Posts and renames a member may send a minute, a third of them at once "
+                       "(default %1; 0: not counted).").arg(PostBudget::DefaultPostsPerMinute),
+        QStringLiteral("n"));
+    const QCommandLineOption kibPerMinute(
+        QStringLiteral("kib-per-minute"),
+        QStringLiteral("KiB of posts and renames a member may send a minute, a third of them at "
+                       "once (default %1; 0: not counted).").arg(PostBudget::DefaultBytesPerMinute / KiB),
+        QStringLiteral("kib"));
+    const QCommandLineOption hostBudget(
+        QStringLiteral("host-budget"),
+        QStringLiteral("The members of one address may send together this many times a "
+                       "member's budget (default %1; 0: no budget per address).")
+            .arg(PostBudget::DefaultHostFactor),
+        QStringLiteral("n"));
+    const QCommandLineOption replyCache(
+        QStringLiteral("reply-cache-mib"),
+        QStringLiteral("MiB of rendered replies kept for the clients asking the same (default %1).")
+            .arg(ChatRoom::DefaultCacheBytes / MiB),
+        QStringLiteral("mib"));
+    const QCommandLineOption keepDays(
+        QStringLiteral("keep-days"),
+        QStringLiteral("Remove messages older than this many days from the database (default 0: "
+                       "keep them)."),
+        QStringLiteral("n"));
+    const QCommandLineOption keepMib(
+        QStringLiteral("keep-mib"),
+        QStringLiteral("Remove the oldest messages while the SQLite database holds more than "
+                       "this many MiB (default 0: no bound)."),
+        QStringLiteral("mib"));
     const QCommandLineOption config(
         QStringLiteral("config"),
         QStringLiteral("Read these options from a file first, one a line as \"name = value\" "
@@ -133,7 +169,8 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     // What a configuration file may set: the server's settings, not one-off commands.
     const QList<QCommandLineOption> settings{listen, port, portFile, db, allow, maxClients, maxPerHost, requestTimeout,
                                              noLive, pushRate, replyGap, postgres, beat, expiry, dbTimeout, logLevel,
-                                             statusSocket};
+                                             statusSocket, postsPerMinute, kibPerMinute, hostBudget,
+                                             replyCache, keepDays, keepMib};
     const QList<QCommandLineOption> commands{config, checkConfig, status, backup, importSqlite};
     parser.addOptions({help, version});
     parser.addOptions(settings);
@@ -234,6 +271,30 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     if (m_expiryMs <= m_beatMs)
         return fail(QStringLiteral("the expiry (%1 ms) must be longer than the heartbeat (%2 ms)")
                         .arg(m_expiryMs).arg(m_beatMs));
+    const auto number = [&](const QCommandLineOption &option, qint64 max, qint64 *value) {
+        if (!parser.isSet(option))
+            return true;
+        *value = parser.value(option).toLongLong(&ok);
+        return ok && *value >= 0 && *value <= max;
+    };
+    qint64 posts = m_budget.postsPerMinute;
+    qint64 kib = m_budget.bytesPerMinute / KiB;
+    qint64 factor = m_budget.hostFactor;
+    qint64 days = m_keepDays;
+    if (!number(postsPerMinute, MaxPostsPerMinute, &posts))
+        return fail(QStringLiteral("not a post count: %1").arg(parser.value(postsPerMinute)));
+    if (!number(kibPerMinute, MaxKibPerMinute, &kib))
+        return fail(QStringLiteral("not a KiB count: %1").arg(parser.value(kibPerMinute)));
+    if (!number(hostBudget, MaxHostFactor, &factor))
+        return fail(QStringLiteral("not a factor: %1").arg(parser.value(hostBudget)));
+    m_budget = {int(posts), kib * KiB, int(factor)};
+    if (!number(replyCache, MaxMib, &m_replyCacheMib))
+        return fail(QStringLiteral("not a MiB count: %1").arg(parser.value(replyCache)));
+    if (!number(keepDays, MaxKeepDays, &days))
+        return fail(QStringLiteral("not a day count: %1").arg(parser.value(keepDays)));
+    m_keepDays = int(days);
+    if (!number(keepMib, MaxMib, &m_keepMib))
+        return fail(QStringLiteral("not a MiB count: %1").arg(parser.value(keepMib)));
     m_logLevel = parser.isSet(logLevel) ? parser.value(logLevel) : QStringLiteral("info");
     if (!QStringList{QStringLiteral("info"), QStringLiteral("warning"), QStringLiteral("error")}.contains(m_logLevel))
         return fail(QStringLiteral("not a log level: %1 (info, warning or error)").arg(m_logLevel));
@@ -259,6 +320,8 @@ QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
     m_maxPerHost = fresh.m_maxPerHost;
     m_requestTimeoutMs = fresh.m_requestTimeoutMs;
     m_logLevel = fresh.m_logLevel;
+    m_budget = fresh.m_budget;
+    m_replyCacheMib = fresh.m_replyCacheMib;
     QStringList restart;
     const auto differs = [&](bool changed, const char *name) {
         if (changed)
@@ -274,13 +337,14 @@ QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
     differs(m_replyGapMs != fresh.m_replyGapMs, "reply-gap");
     differs(m_beatMs != fresh.m_beatMs || m_expiryMs != fresh.m_expiryMs, "beat/expiry");
     differs(m_dbTimeoutMs != fresh.m_dbTimeoutMs, "db-timeout");
+    differs(m_keepDays != fresh.m_keepDays || m_keepMib != fresh.m_keepMib, "keep-days/keep-mib");
     return restart;
 }
 
 ServerSettings ServerOptions::serverSettings() const
 {
     return {m_listen, m_port, m_allow, maxClients(), m_maxPerHost, m_requestTimeoutMs,
-            {m_replyGapMs, pushBytesPerSecond(), m_live}};
+            {m_replyGapMs, pushBytesPerSecond(), m_live}, m_budget, replyCacheBytes()};
 }
 
 QStringList ServerOptions::warnings() const

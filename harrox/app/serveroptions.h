@@ -1,6 +1,10 @@
 #pragma once
 
 #include "serversettings.h"
+#include "allowlist.h"
+#include "chatroom.h"
+#include "postbudget.h"
+#include "replypacer.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -65,7 +69,8 @@ public:
     QString logLevel() const { return m_logLevel; }
     // On a reload: takes from fresh what can change while clients stay
     // connected (the allow-list, the client limits, the request time-out,
-    // the log level) and names what changed but needs a restart.
+    // the log level, the posting budgets, the reply cache) and names what
+    // changed but needs a restart.
     QStringList takeReloadable(const ServerOptions &fresh);
     int dbTimeoutMs() const { return m_dbTimeoutMs; }
     // What the server itself is told.
@@ -73,6 +78,12 @@ public:
     // What was taken but is likely a mistake: an allow-list that lets in
     // everyone, a listening address no Lintra reaches.
     QStringList warnings() const;
+    PostBudget::Limits postBudget() const { return m_budget; }
+    qint64 replyCacheBytes() const { return m_replyCacheMib * MiB; }
+    // 0: kept however old, however large.
+    int keepDays() const { return m_keepDays; }
+    qint64 keepBytes() const { return m_keepMib * MiB; }
+    static constexpr qint64 MiB = 1024 * 1024;
 
     // $XDG_DATA_HOME/harrox/harrox.db, or ~/.local/share/harrox/harrox.db.
     static QString defaultDatabasePath();
@@ -104,4 +115,8 @@ private:
     QString m_portFile;
     QString m_logLevel = QStringLiteral("info");
     int m_dbTimeoutMs = DefaultDbTimeoutMs;
+    PostBudget::Limits m_budget;
+    qint64 m_replyCacheMib = ChatRoom::DefaultCacheBytes / MiB;
+    int m_keepDays = 0;
+    qint64 m_keepMib = 0;
 };

@@ -4,8 +4,9 @@
 
 #include <algorithm>
 
-ChatRoom::ChatRoom(Conversation &conversation)
+ChatRoom::ChatRoom(Conversation &conversation, PostBudget::Clock clock)
     : m_conversation(conversation)
+    , m_budget(std::move(clock))
 {
 }
 
@@ -13,9 +14,15 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
                                    const QDateTime &now, const QString &peer)
 {
     Outcome outcome;
+    const QString host = peer.left(peer.lastIndexOf(QLatin1Char(':')));
+    // A joined member's post or rename spends its budget; a first join does not.
+    if (request.verb != Request::Verb::Refresh && m_members.contains(connection)
+        && !m_budget.take(connection, host, request.payload.size())) {
+        outcome.effect = Effect::OverBudget;
+        return outcome;
+    }
     switch (request.verb) {
     case Request::Verb::Join: {
-        const QString host = peer.left(peer.lastIndexOf(QLatin1Char(':')));
         outcome.effect = m_members.join(connection, request.text(), host) ? Effect::Joined
                                                                            : Effect::Renamed;
         if (m_observer)
@@ -39,31 +46,40 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
 
 bool ChatRoom::leave(quint64 connection)
 {
+    m_budget.forget(connection);
     const bool left = m_members.remove(connection);
     if (left && m_observer)
         m_observer->memberLeft(connection);
     return left;
 }
 
-QByteArray ChatRoom::reply(int lines, const QString &unstored) const
+QByteArray ChatRoom::reply(int lines, const QString &notice) const
 {
     const qsizetype shown = std::clamp<qsizetype>(lines, 0, m_conversation.lineCount());
     if (m_repliesMembers != m_members.revision()
-        || m_repliesConversation != m_conversation.revision()
-        || m_replies.size() >= CachedReplies) {
+        || m_repliesConversation != m_conversation.revision()) {
         m_replies.clear();
+        m_repliesBytes = 0;
         m_repliesMembers = m_members.revision();
         m_repliesConversation = m_conversation.revision();
     }
-    auto cached = m_replies.constFind(shown);
-    if (cached == m_replies.cend())
-        cached = m_replies.insert(shown, render(shown));
-    if (unstored.isEmpty())
-        return *cached;
-    QByteArray text = *cached;
+    QByteArray text = m_replies.value(shown);
+    if (text.isNull()) {
+        text = render(shown);
+        if (text.size() <= m_cacheBytes) {
+            if (m_replies.size() >= CachedReplies || m_repliesBytes + text.size() > m_cacheBytes) {
+                m_replies.clear();
+                m_repliesBytes = 0;
+            }
+            m_replies.insert(shown, text);
+            m_repliesBytes += text.size();
+        }
+    }
+    if (notice.isEmpty())
+        return text;
     if (shown > 0)
         text.append("\r\n");
-    text.append(Cp932::encode(NotStoredNotice.toString() + unstored));
+    text.append(Cp932::encode(notice));
     return text;
 }
 

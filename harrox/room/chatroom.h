@@ -3,6 +3,7 @@
 #include "conversation.h"
 #include "memberlist.h"
 #include "memberobserver.h"
+#include "postbudget.h"
 #include "request.h"
 
 #include <QByteArray>
@@ -22,6 +23,7 @@ public:
         Renamed,
         Posting,    // store outcome.message, then addStored() it and reply
         NotJoined,  // a message from a connection that has not joined
+        OverBudget, // a post or rename past the sender's budget: nothing changed
     };
 
     struct Outcome
@@ -33,8 +35,13 @@ public:
     // Ends the reply to a post that could not be stored, before the message
     // itself: only its sender sees it, and can copy the text back.
     static constexpr QStringView NotStoredNotice = u"（保存できなかったため送信されていません）";
+    // The same for a post or rename past its sender's budget.
+    static constexpr QStringView OverBudgetNotice = u"（短い時間に送りすぎたため送信されていません）";
+    // What the reply cache holds at most by default: a few renders of the
+    // longest conversation a reply can carry.
+    static constexpr qint64 DefaultCacheBytes = 64 * 1024 * 1024;
 
-    explicit ChatRoom(Conversation &conversation);
+    explicit ChatRoom(Conversation &conversation, PostBudget::Clock clock = {});
 
     // peer is the connection's real address, kept with posted messages. A
     // message is not shown until it is stored: the caller stores it (off the
@@ -49,11 +56,14 @@ public:
     // Servers sharing the conversation: who is told of our members, and theirs.
     void setObserver(MemberObserver *observer) { m_observer = observer; }
     void setOthers(const QList<OtherMember> &others) { m_members.setOthers(others); }
-    // unstored: the sender's message that could not be stored, if any.
+    PostBudget &budget() { return m_budget; }
+    // notice: a line for the sender alone (a notice and its text), if any.
     // Rendered once for each state of the room and line count, and shared by
     // every client that asks for the same: a reply carries the whole member
-    // list, and a push goes to every member.
-    QByteArray reply(int lines, const QString &unstored = {}) const;
+    // list, and a push goes to every member. The renders kept together stay
+    // within the cache's bytes; a larger one is made for its reply alone.
+    QByteArray reply(int lines, const QString &notice = {}) const;
+    void setCacheBytes(qint64 bytes) { m_cacheBytes = bytes; }
 
 private:
     // Line counts kept at once; a client asking for ever other counts cannot
@@ -65,6 +75,9 @@ private:
     Conversation &m_conversation;
     MemberList m_members;
     mutable QHash<qsizetype, QByteArray> m_replies;
+    mutable qint64 m_repliesBytes = 0;
+    qint64 m_cacheBytes = DefaultCacheBytes;
+    PostBudget m_budget;
     mutable quint64 m_repliesMembers = 0;
     mutable quint64 m_repliesConversation = 0;
     MemberObserver *m_observer = nullptr;

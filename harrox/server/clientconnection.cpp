@@ -143,6 +143,8 @@ void ClientConnection::answer(const Request &request)
     const QString oldName = m_room.members().nameOf(m_id);
     const ChatRoom::Outcome outcome =
         m_room.handle(m_id, request, QDateTime::currentDateTimeUtc(), m_peer);
+    if (outcome.effect == ChatRoom::Effect::Posting || outcome.effect == ChatRoom::Effect::Renamed)
+        m_overBudget = false;
     switch (outcome.effect) {
     case ChatRoom::Effect::Joined:
         emit joined(m_id);
@@ -164,6 +166,13 @@ void ClientConnection::answer(const Request &request)
         m_postedText = outcome.message.body;
         emit posting(m_id, outcome.message);
         return;
+    case ChatRoom::Effect::OverBudget:
+        // Logged once each time it goes over, not for every post it sends.
+        if (!std::exchange(m_overBudget, true))
+            qWarning("%s: over its posting budget (--posts-per-minute, --kib-per-minute, --host-budget): "
+                     "not stored until it slows down", qUtf8Printable(m_peer));
+        m_notice = ChatRoom::OverBudgetNotice.toString() + MemberList::cleanText(request.text());
+        break;
     case ChatRoom::Effect::NotJoined:
         qCWarning(lcServer, "%s: message before joining, answered as a refresh and not stored",
                  qUtf8Printable(m_peer));
@@ -183,7 +192,7 @@ void ClientConnection::messageStored(bool ok, const QString &error)
     m_awaitingStore = false;
     // A post that was not stored comes back to its sender alone, once.
     if (!ok)
-        m_notice = m_postedText;
+        m_notice = ChatRoom::NotStoredNotice.toString() + m_postedText;
     wantReply(m_postedLines);
     if (m_splitter.bufferedBytes() > 0)
         startRequestTimer();

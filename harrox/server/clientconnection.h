@@ -101,7 +101,8 @@ private:
     bool m_answeredAny = false;
     int m_postedLines = 0;
     QString m_postedText;
-    QString m_notice; // a post not stored, for the next reply to its sender
+    QString m_notice; // a post not stored, with why, for the next reply to its sender
+    bool m_overBudget = false;
     bool m_awaitingStore = false;
     bool m_workQueued = false;
     bool m_ended = false;

@@ -52,6 +52,13 @@ HarroxServer::HarroxServer(const ServerSettings &settings, ChatRoom &room, Store
         return connection ? connection->untakenBytes() : 0;
     });
     connect(&m_writer, &StoreWriter::stored, this, &HarroxServer::onStored);
+    applyRoomLimits();
+}
+
+void HarroxServer::applyRoomLimits()
+{
+    m_room.budget().setLimits(m_settings.postBudget);
+    m_room.setCacheBytes(m_settings.replyCacheBytes);
 }
 
 HarroxServer::~HarroxServer()
@@ -88,6 +95,7 @@ void HarroxServer::accept(int fd)
     m_connections.insert(id, connection);
     m_unjoined.insert(id);
     ++m_perHost[connection->host()];
+    m_pacer.setHost(id, connection->host());
     connect(connection, &ClientConnection::finished, this, &HarroxServer::forget);
     connect(connection, &ClientConnection::joined, this, [this](quint64 joined) {
         m_unjoined.erase(joined);

@@ -32,7 +32,7 @@ public:
     bool listen();
     // A reload: the allow-list and the limits apply to the next connection;
     // the address and the pacing stay as they were.
-    void setSettings(const ServerSettings &settings) { m_settings = settings; }
+    void setSettings(const ServerSettings &settings) { m_settings = settings, applyRoomLimits(); }
     QString errorString() const { return m_server.errorString(); }
     QHostAddress address() const { return m_server.serverAddress(); }
     quint16 port() const { return m_server.serverPort(); }
@@ -54,6 +54,8 @@ signals:
     void turnedAway(const QString &peer, const QString &why);
 
 private:
+    // The room's limits from the settings, at the start and after a reload.
+    void applyRoomLimits();
     void accept(int fd);
     bool admit(const QHostAddress &address, const QString &peer);
     bool refuse(const QString &peer, const QString &why);

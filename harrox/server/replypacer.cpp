@@ -24,11 +24,31 @@ ReplyPacer::ReplyPacer(const Settings &settings, Writer writer, Clock clock, QOb
     connect(&m_timer, &QTimer::timeout, this, [this] { tick(m_clock()); });
 }
 
+void ReplyPacer::setHost(quint64 client, const QString &host)
+{
+    Client &c = m_clients[client];
+    const bool joined = c.joined;
+    setJoined(c, false);
+    c.host = host;
+    setJoined(c, joined);
+}
+
+void ReplyPacer::setJoined(Client &client, bool joined)
+{
+    if (client.joined == joined)
+        return;
+    client.joined = joined;
+    Host &host = m_hosts[client.host];
+    host.members += joined ? 1 : -1;
+    if (host.members <= 0)
+        m_hosts.remove(client.host);
+}
+
 void ReplyPacer::request(quint64 client, int lines, bool joined)
 {
     Client &c = m_clients[client];
     c.lines = lines;
-    c.joined = joined;
+    setJoined(c, joined);
     c.asked = true;
     // Its last reply is on its way: this one follows a check that sees it taken.
     if (c.taking)
@@ -53,17 +73,16 @@ void ReplyPacer::roomChanged()
 
 void ReplyPacer::remove(quint64 client)
 {
-    const auto it = m_clients.constFind(client);
-    if (it == m_clients.cend())
+    const auto it = m_clients.find(client);
+    if (it == m_clients.end())
         return;
-    m_roundBytes -= it->replyBytes;
+    setJoined(*it, false);
     m_clients.erase(it);
 }
 
-qint64 ReplyPacer::pushIntervalMs() const
+qint64 ReplyPacer::durationMs(qint64 bytes, qint64 share) const
 {
-    return std::max<qint64>(m_settings.gapMs,
-                            m_roundBytes * MsPerSecond / m_settings.pushBytesPerSecond);
+    return bytes * share * MsPerSecond / m_settings.pushBytesPerSecond;
 }
 
 qint64 ReplyPacer::dueAt(const Client &client) const
@@ -72,7 +91,7 @@ qint64 ReplyPacer::dueAt(const Client &client) const
     if (client.asked)
         return gapOver;
     if (client.joined && client.shownRevision < m_revision)
-        return std::max(gapOver, client.pushedAt + pushIntervalMs());
+        return std::max(gapOver, m_hosts.value(client.host).freeAt);
     return Never;
 }
 
@@ -81,8 +100,10 @@ void ReplyPacer::tick(qint64 now)
     m_timer.stop();
     m_wakeAt = Never;
     checkTakes(now);
-    QList<quint64> due;
+    QList<QPair<qint64, quint64>> due; // due time, client
     qint64 next = std::numeric_limits<qint64>::max();
+    ++m_round;
+    m_waitingHosts = 0;
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
         if (it->taking) {
             next = std::min(next, it->checkAt);
@@ -91,16 +112,31 @@ void ReplyPacer::tick(qint64 now)
         const qint64 at = dueAt(*it);
         if (at == Never)
             continue;
+        if (!it->asked) {
+            Host &host = m_hosts[it->host];
+            m_waitingHosts += std::exchange(host.waitingIn, m_round) != m_round;
+        }
         if (at <= now)
-            due.append(it.key());
+            due.append({at, it.key()});
         else
             next = std::min(next, at);
     }
+    // Longest waiting first: a client whose address had to wait is not
+    // passed by those that come due after it.
+    std::sort(due.begin(), due.end());
     const auto deliveries = [&] {
-        // A write can end a connection, and with it remove its client.
-        for (quint64 id : std::as_const(due)) {
-            if (m_clients.contains(id))
-                deliver(id, now);
+        for (const auto &[at, id] : std::as_const(due)) {
+            // A write can end a connection, and with it remove its client.
+            const auto it = m_clients.constFind(id);
+            if (it == m_clients.cend())
+                continue;
+            // An address that just pushed may have used its share up.
+            const qint64 again = dueAt(*it);
+            if (!it->asked && (again > now || m_pushFreeAt > now + BurstMs)) {
+                next = std::min(next, std::max(again, m_pushFreeAt - BurstMs));
+                continue;
+            }
+            deliver(id, now);
         }
     };
     if (m_roundScope)
@@ -114,8 +150,8 @@ void ReplyPacer::tick(qint64 now)
 void ReplyPacer::deliver(quint64 id, qint64 now)
 {
     Client &c = m_clients[id];
-    if (!c.asked)
-        c.pushedAt = now;
+    const bool push = !c.asked;
+    const QString host = c.host;
     c.asked = false;
     c.takenAt = now;
     c.taking = bool(m_untaken);
@@ -124,11 +160,16 @@ void ReplyPacer::deliver(quint64 id, qint64 now)
     if (c.taking)
         wakeAt(c.checkAt, now);
     const qint64 bytes = m_writer(id, c.lines);
-    const auto it = m_clients.find(id);
-    if (it != m_clients.end()) {
-        m_roundBytes += bytes - it->replyBytes;
-        it->replyBytes = bytes;
-    }
+    if (!push)
+        return;
+    // The address pays for its push at its share of the budget, among those
+    // with pushes waiting now: alone it has the whole; one that has paid for
+    // much while alone holds up only itself when others come. The whole
+    // budget spaces pushes, but one large push holds up the rest only so long.
+    const auto it = m_hosts.find(host);
+    if (it != m_hosts.end())
+        it->freeAt = std::max(now, it->freeAt) + durationMs(bytes, std::max<qsizetype>(1, m_waitingHosts));
+    m_pushFreeAt = std::min(std::max(now, m_pushFreeAt) + durationMs(bytes, 1), now + MaxDebtMs);
 }
 
 void ReplyPacer::checkTakes(qint64 now)

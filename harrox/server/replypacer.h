@@ -20,18 +20,21 @@
 //
 // Live delivery: each change of the room bumps a revision; a joined client
 // whose last reply showed an older one gets a push with the line count of
-// its latest request. One timer runs the rounds, and changes in one
-// event-loop turn make one round. A reply carries the whole member list, so
-// pushes keep within a byte budget: a client's pushes are at least one
-// round's bytes divided by the budget apart, and a large room falls back
+// its latest request. A reply carries the whole member list, so pushes keep
+// within a byte budget, shared equally by the addresses that have pushes
+// waiting: an address alone has all of it, and an address whose members take
+// large replies waits for its own share and never for the others'. Pushes
+// leave one after another at the budget's pace rather than all in one turn,
+// so that requests are answered between them; a large room falls back
 // toward polling instead of flooding the LAN.
 class ReplyPacer : public QObject
 {
     Q_OBJECT
 
 public:
-    // About 8 Mbit/s: a twelfth of a 100 Mbit LAN at most goes to pushes.
-    static constexpr qint64 DefaultPushBytesPerSecond = 1024 * 1024;
+    // About 32 Mbit/s: a third of a 100 Mbit LAN at most goes to pushes, and
+    // a reply of ten 64 KB lines takes 0.15 s of it.
+    static constexpr qint64 DefaultPushBytesPerSecond = 4 * 1024 * 1024;
 
     struct Settings
     {
@@ -57,6 +60,8 @@ public:
     // Without it a reply counts as taken once written.
     void setUntaken(Untaken untaken) { m_untaken = std::move(untaken); }
 
+    // The client's address: its members share a part of the push budget.
+    void setHost(quint64 client, const QString &host);
     // The client asked; joined: it is a member now, so it gets pushes.
     void request(quint64 client, int lines, bool joined);
     // The conversation or the member list changed.
@@ -65,7 +70,10 @@ public:
     // Sends what is due and sets the timer for what is not yet.
     void tick(qint64 now);
 
-    qint64 pushIntervalMs() const;
+    // Pushes that fall due together leave within this of each other; a
+    // larger one holds up the next no longer than the debt.
+    static constexpr qint64 BurstMs = 20;
+    static constexpr qint64 MaxDebtMs = 100;
 
 private:
     static constexpr qint64 Never = std::numeric_limits<qint64>::min() / 2;
@@ -74,8 +82,7 @@ private:
     {
         qint64 takenAt = Never;
         qint64 checkAt = Never; // while taking: when to look again
-        qint64 pushedAt = Never;
-        qint64 replyBytes = 0;
+        QString host;
         quint64 shownRevision = 0;
         int lines = ChatProtocol::DefaultLineCount;
         bool asked = false;
@@ -83,10 +90,20 @@ private:
         bool taking = false; // its last reply is still on its way
     };
 
+    struct Host
+    {
+        int members = 0; // joined clients
+        qint64 freeAt = Never; // when its share allows the next push
+        quint64 waitingIn = 0; // the last round in which it had a push waiting
+    };
+
     // When the client's next reply may go, or Never when none is due; not
     // asked while its last reply is on its way.
     qint64 dueAt(const Client &client) const;
     void deliver(quint64 id, qint64 now);
+    void setJoined(Client &client, bool joined);
+    // Milliseconds that bytes take at a rate of the budget divided by share.
+    qint64 durationMs(qint64 bytes, qint64 share) const;
     // Looks whether the clients whose check is due have taken their replies.
     void checkTakes(qint64 now);
     void wakeAt(qint64 at, qint64 now);
@@ -99,6 +116,9 @@ private:
     QTimer m_timer;
     qint64 m_wakeAt = Never;
     QHash<quint64, Client> m_clients;
+    QHash<QString, Host> m_hosts; // of joined clients
     quint64 m_revision = 0;
-    qint64 m_roundBytes = 0; // the last reply of every client, summed
+    quint64 m_round = 0;
+    qsizetype m_waitingHosts = 1; // addresses with a push waiting this round
+    qint64 m_pushFreeAt = Never; // when the whole budget allows the next push
 };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "allowlist.h"
+#include "chatroom.h"
+#include "postbudget.h"
 #include "replypacer.h"
 
 #include <QHostAddress>
@@ -28,4 +30,6 @@ struct ServerSettings
     int maxPerHost = DefaultMaxPerHost;
     int requestTimeoutMs = DefaultRequestTimeoutMs;
     ReplyPacer::Settings pacing;
+    PostBudget::Limits postBudget;
+    qint64 replyCacheBytes = ChatRoom::DefaultCacheBytes;
 };

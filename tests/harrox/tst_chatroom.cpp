@@ -34,6 +34,9 @@ private slots:
     void keepsTheRecentLines();
     void namesAcrossServers_data();
     void namesAcrossServers();
+    void budget_data();
+    void budget();
+    void cacheKeepsBytes();
 };
 
 // Nothing a client sends looks like someone else's line, or moves the
@@ -112,6 +115,71 @@ void TestChatRoom::namesAcrossServers()
     room.setOthers(others);
     room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), At, QStringLiteral("10.0.0.1:40000"));
     QTEST(room.members().nameOf(1), "shown");
+}
+
+void TestChatRoom::budget_data()
+{
+    QTest::addColumn<int>("posts"); // a minute
+    QTest::addColumn<int>("kib");
+    QTest::addColumn<int>("factor");
+    QTest::addColumn<int>("members"); // from one address, taking turns
+    QTest::addColumn<int>("bytes"); // a post
+    QTest::addColumn<bool>("rename");
+    QTest::addColumn<int>("taken"); // of 200 at once
+    QTest::addColumn<int>("takenAfter"); // of 200 a second later
+
+    QTest::newRow("posts") << 60 << 1024 << 4 << 1 << 10 << false << 20 << 1;
+    QTest::newRow("renames") << 60 << 1024 << 4 << 1 << 10 << true << 20 << 1;
+    // The sixth line passes on what is left, and its overdraft is paid first.
+    QTest::newRow("bytes") << 60 << 1024 << 4 << 1 << 65000 << false << 6 << 0;
+    QTest::newRow("address") << 60 << 1024 << 4 << 5 << 10 << false << 80 << 4;
+    QTest::newRow("no address budget") << 60 << 1024 << 0 << 5 << 10 << false << 100 << 5;
+    QTest::newRow("off") << 0 << 0 << 4 << 1 << 65000 << false << 200 << 200;
+    QTest::newRow("one a minute") << 1 << 1024 << 4 << 1 << 10 << false << 1 << 0;
+}
+
+void TestChatRoom::budget()
+{
+    QFETCH(int, posts);
+    QFETCH(int, kib);
+    QFETCH(int, factor);
+    QFETCH(int, members);
+    QFETCH(int, bytes);
+    QFETCH(bool, rename);
+    QFETCH(int, taken);
+    QFETCH(int, takenAfter);
+    qint64 now = 0;
+    Conversation conversation;
+    ChatRoom room(conversation, [&] { return now; });
+    room.budget().setLimits({posts, kib * 1024LL, factor});
+    const auto from = [](quint64 m) { return QStringLiteral("10.0.0.1:%1").arg(m); };
+    for (int m = 0; m < members; ++m)
+        room.handle(m, request(Request::Verb::Join, QStringLiteral("m%1").arg(m)), At, from(m));
+    for (const int expected : {taken, takenAfter}) {
+        int count = 0;
+        for (int i = 0; i < 200; ++i) {
+            const Request sent = request(rename ? Request::Verb::Join : Request::Verb::Message, QString(bytes, u'x'));
+            count += room.handle(quint64(i % members), sent, At, from(i % members)).effect != ChatRoom::Effect::OverBudget;
+        }
+        QCOMPARE(count, expected);
+        now += 1000;
+    }
+}
+
+void TestChatRoom::cacheKeepsBytes()
+{
+    Conversation conversation({{At, QStringLiteral("ann"), QString(400, u'x'), {}}, {At, QStringLiteral("bob"), QString(400, u'y'), {}}});
+    ChatRoom room(conversation);
+    room.setCacheBytes(1000);
+    const QByteArray one = room.reply(1);
+    QCOMPARE(room.reply(1).constData(), one.constData());
+    // Both renders do not fit: the second takes the first's place.
+    const QByteArray two = room.reply(2);
+    QCOMPARE(room.reply(2).constData(), two.constData());
+    QVERIFY(room.reply(1).constData() != one.constData());
+    // Larger than the cache: made for its reply alone.
+    room.setCacheBytes(100);
+    QVERIFY(room.reply(2).constData() != room.reply(2).constData());
 }
 
 QTEST_GUILESS_MAIN(TestChatRoom)

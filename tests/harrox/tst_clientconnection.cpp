@@ -71,6 +71,7 @@ private slots:
     void silentFloodMakesRoomForMembers();
     void postIsPushedToTheOthers();
     void longReplyIsTakenBeforeTheNext();
+    void overBudgetIsToldItsSenderAlone();
 };
 
 void TestClientConnection::joinPostRefreshLeave()
@@ -230,6 +231,21 @@ void TestClientConnection::longReplyIsTakenBeforeTheNext()
     // Not dropped, and the second reply began well after the first had come.
     const auto end = readAt.constFind(room.room.reply(20).size()); // one read ends there, the next comes later
     QVERIFY(room.turnedAway.isEmpty() && end != readAt.cend() && std::next(end).value() - end.value() >= 150);
+}
+
+void TestClientConnection::overBudgetIsToldItsSenderAlone()
+{
+    Room room(settings([](ServerSettings &s) { s.postBudget.postsPerMinute = 3; })); // one at once
+    ChatClient ann, bob;
+    QVERIFY(ann.connectTo(room.server.port()) && bob.connectTo(room.server.port()));
+    bob.exchange(join(QStringLiteral("bob")));
+    ann.exchange(join(QStringLiteral("ann")));
+    const QString posted = divide(ann.exchange(post(QStringLiteral("one")))).right;
+    QCOMPARE(divide(ann.exchange(post(QStringLiteral("two")))).right,
+             posted + QStringLiteral("\r\n") + ChatRoom::OverBudgetNotice.toString() + QStringLiteral("two"));
+    QCOMPARE(divide(ann.exchange(join(QStringLiteral("anne")))).left, QStringLiteral("bob\r\nann"));
+    QCOMPARE(divide(bob.exchange(refresh())).right, posted);
+    QCOMPARE(room.store.rows.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestClientConnection)

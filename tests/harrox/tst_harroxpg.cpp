@@ -18,7 +18,8 @@ struct Harrox : HarroxProcess
     bool start(const QString &conninfo, const QStringList &more = {})
     {
         return HarroxProcess::start(QStringList{QStringLiteral("--postgres"), conninfo, QStringLiteral("--reply-gap=0"),
-                                                QStringLiteral("--beat=100"), QStringLiteral("--expiry=400")} + more);
+                                                QStringLiteral("--beat=100"), QStringLiteral("--expiry=400"),
+                                                QStringLiteral("--posts-per-minute=0")} + more); // writers send bursts
     }
 };
 

@@ -14,7 +14,7 @@ using Sent = QList<QPair<quint64, int>>; // client, lines
 struct Pacer
 {
     explicit Pacer(ReplyPacer::Settings settings)
-        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return ReplyBytes; }, [this] { return now; }) {}
+        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return bytes.value(id, ReplyBytes); }, [this] { return now; }) {}
     // What has gone out by t, in client order: a round promises none.
     Sent at(qint64 t)
     {
@@ -25,6 +25,7 @@ struct Pacer
 
     qint64 now = 0;
     Sent sent;
+    QHash<quint64, qint64> bytes;
     ReplyPacer pacer;
 };
 
@@ -38,6 +39,7 @@ private slots:
     void gapAndPushes();
     void budgetSpacesPushes();
     void gapCountsFromTheTake();
+    void addressesShareTheBudget();
 };
 
 void tst_ReplyPacer::gapAndPushes()
@@ -63,19 +65,43 @@ void tst_ReplyPacer::gapAndPushes()
 void tst_ReplyPacer::budgetSpacesPushes()
 {
     constexpr int Clients = 20;
-    Pacer p({Gap, 10 * ReplyBytes, true}); // a round of 20 replies takes 2 s
+    Pacer p({Gap, 10 * ReplyBytes, true}); // a push each 100 ms, all 20 in 2 s
     for (int c = 1; c <= Clients; ++c)
         p.pacer.request(c, 10, true);
     QCOMPARE(p.at(0).size(), Clients);
-    QCOMPARE(p.pacer.pushIntervalMs(), qint64(2000));
-    for (const qint64 t : {Gap, Gap + 2000}) {
-        p.pacer.roomChanged();
-        QVERIFY(p.at(t - 1).isEmpty());
-        QCOMPARE(p.at(t).size(), Clients);
+    p.pacer.roomChanged();
+    for (int pushed = 0; pushed < Clients; ++pushed) {
+        QVERIFY(p.at(Gap + 100 * pushed - ReplyPacer::BurstMs - 1).isEmpty());
+        QCOMPARE(p.at(Gap + 100 * pushed).size(), 1);
     }
-    for (int c = 1; c <= Clients / 2; ++c)
-        p.pacer.remove(c);
-    QCOMPARE(p.pacer.pushIntervalMs(), qint64(1000));
+    QVERIFY(p.at(Gap + 5000).isEmpty());
+}
+
+// One address whose members take 100 KB replies against a bystander's.
+void tst_ReplyPacer::addressesShareTheBudget()
+{
+    Pacer p({Gap, 100 * ReplyBytes, true});
+    for (int c = 1; c <= 11; ++c) {
+        p.pacer.setHost(c, c == 11 ? QStringLiteral("bystander") : QStringLiteral("greedy"));
+        p.bytes[c] = c == 11 ? ReplyBytes : 100 * ReplyBytes;
+        p.pacer.request(c, 10, true);
+    }
+    p.at(0);
+    // The bystander asks as the room changes: the greedy address, alone with
+    // a push waiting, has the whole budget and pays 1 s for 100 KB.
+    p.now = Gap;
+    p.pacer.roomChanged();
+    p.pacer.request(11, 10, true);
+    QCOMPARE(p.at(Gap), (Sent{{1, 10}, {11, 10}}));
+    for (const qint64 change : {Gap + 1000, Gap + 2000}) {
+        p.now = change;
+        p.pacer.roomChanged();
+        // Both wait now: 100 KB take the greedy address's half 2 s.
+        Sent round = p.at(change);
+        round += p.at(change + ReplyPacer::MaxDebtMs);
+        QVERIFY2(round.contains({11, 10}), qPrintable(QString::number(round.size())));
+        QCOMPARE(round.size(), change == Gap + 1000 ? 2 : 1);
+    }
 }
 
 void tst_ReplyPacer::gapCountsFromTheTake()

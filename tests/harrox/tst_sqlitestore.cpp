@@ -1,8 +1,11 @@
+#include "diskwatch.h"
+#include "retention.h"
 #include "sqliteconversationstore.h"
 #include "sqliteschema.h"
 #include "sqlitestatement.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,6 +50,8 @@ class TestSqliteStore : public QObject
 private slots:
     void storesReopensAndUpgrades();
     void failedBatchIsRolledBack();
+    void oldestLeaveInBatches();
+    void diskRunningLowIsLoggedOnce();
 
 private:
     QTemporaryDir m_dir;
@@ -96,6 +101,41 @@ void TestSqliteStore::failedBatchIsRolledBack()
     // All or none, and the store goes on.
     QVERIFY(append(store, {message(QStringLiteral("after"))}));
     QCOMPARE(bodies(store.recent(10)), QStringList{QStringLiteral("after")});
+}
+
+void TestSqliteStore::oldestLeaveInBatches()
+{
+    SqliteConversationStore store(m_dir.filePath(QStringLiteral("kept.db")));
+    const QDateTime now = message({}).postedAt;
+    QList<StoredMessage> rows;
+    for (int i = 0; i < 600; ++i) {
+        rows.append(message(QStringLiteral("%1 ").arg(i) + QString(1000, u'x')));
+        rows.last().postedAt = now.addDays(i < 300 ? -8 : -6);
+    }
+    QVERIFY(append(store, rows));
+    for (const Retention::Settings settings : {Retention::Settings{7, 0}, Retention::Settings{0, store.usedBytes() / 4}}) {
+        Retention retention(store, settings);
+        QSignalSpy swept(&retention, &Retention::swept);
+        retention.sweep(now);
+        QTRY_COMPARE(swept.size(), 1);
+        const QList<StoredMessage> kept = store.recent(1000);
+        // By age exactly those; by size the oldest until what is used fits.
+        QCOMPARE(swept.first().first().toInt(), settings.keepDays ? 300 : 300 - int(kept.size()));
+        QVERIFY(settings.keepDays ? kept.size() == 300 : store.usedBytes() <= settings.keepBytes && !kept.isEmpty());
+        QVERIFY(kept.last().body.startsWith(QStringLiteral("599 ")));
+    }
+}
+
+void TestSqliteStore::diskRunningLowIsLoggedOnce()
+{
+    constexpr qint64 GiB = 1024LL * 1024 * 1024;
+    DiskWatch watch(m_dir.path());
+    QVERIFY(!watch.check(100 * GiB, 200 * GiB));
+    QVERIFY(watch.check(GiB - 1, 200 * GiB));
+    QVERIFY(!watch.check(GiB / 2, 200 * GiB));
+    QVERIFY(watch.check(GiB, 10 * GiB)); // 10 %, 1 GiB: room again
+    QVERIFY(watch.check(10 * GiB - 1, 200 * GiB)); // under 5 %
+    watch.check();
 }
 
 QTEST_GUILESS_MAIN(TestSqliteStore)

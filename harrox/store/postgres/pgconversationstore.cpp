@@ -17,6 +17,8 @@ PgConversationStore::PgConversationStore(const QString &conninfo, const QString 
     prepareMessages(m_db);
     m_db.prepare("post_lock", "SELECT pg_advisory_xact_lock(" + QByteArray::number(PgSchema::PostLock) + ")");
     m_db.prepare("post_notify", "SELECT pg_notify('harrox_messages', $1)");
+    m_db.prepare("old_remove", "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY id LIMIT $1)"
+                               " AND posted_at < $2 RETURNING id");
     if (!PgSchema::upgrade(conninfo, &m_error, timeoutMs))
         return;
     if (!m_db.open())
@@ -147,4 +149,20 @@ QList<StoredMessage> PgConversationStore::recent(int count)
     if (!rows.isEmpty())
         m_seen = std::max(m_seen, rows.constLast().id);
     return rows;
+}
+
+int PgConversationStore::removeOldest(const QDateTime &postedBefore, qint64 keepBytes, int rows)
+{
+    Q_UNUSED(keepBytes)
+    if (!postedBefore.isValid())
+        return 0;
+    if (!m_db.isOpen() && !reconnect())
+        return -1;
+    const PgResult removed = m_db.run("old_remove", {QByteArray::number(rows),
+                                                     QByteArray::number(postedBefore.toMSecsSinceEpoch())});
+    if (!removed.ok()) {
+        m_error = m_db.errorString();
+        return -1;
+    }
+    return removed.rows();
 }

@@ -36,6 +36,8 @@ public:
 
     bool append(QList<StoredMessage> &messages) override;
     QList<StoredMessage> recent(int count) override;
+    // By age only: the table's size on disk does not shrink as rows go.
+    int removeOldest(const QDateTime &postedBefore, qint64 keepBytes, int rows) override;
     QString errorString() const override { return m_error; }
 
     // The statements and reading of rows, shared with the feed and the import.

@@ -13,6 +13,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <limits>
+
 namespace {
 // Another process holding a lock (a backup, the sqlite3 shell) is waited for.
 constexpr int BusyTimeoutMs = 5000;
@@ -231,4 +233,31 @@ QList<StoredMessage> SqliteConversationStore::recent(int count)
         m_error = m_recent->errorString();
     m_recent->reset();
     return messages;
+}
+
+qint64 SqliteConversationStore::usedBytes()
+{
+    SqliteStatement used(m_db, "SELECT (page_count - freelist_count) * page_size"
+                               " FROM pragma_page_count(), pragma_freelist_count(), pragma_page_size()");
+    return used.nextRow() ? used.int64At(0) : -1;
+}
+
+int SqliteConversationStore::removeOldest(const QDateTime &postedBefore, qint64 keepBytes, int rows)
+{
+    if (!isOpen())
+        return -1;
+    const bool tooLarge = keepBytes > 0 && usedBytes() > keepBytes;
+    if (!tooLarge && !postedBefore.isValid())
+        return 0;
+    // Among the oldest rows by id only: the scan ends after one batch, however
+    // large the table, and a clock set back cannot make it remove new rows.
+    SqliteStatement remove(m_db, "DELETE FROM messages WHERE id IN"
+                                 " (SELECT id FROM messages ORDER BY id LIMIT ?1) AND posted_at < ?2");
+    remove.bind(1, qint64(rows));
+    remove.bind(2, tooLarge ? std::numeric_limits<qint64>::max() : postedBefore.toMSecsSinceEpoch());
+    if (!remove.isValid() || !remove.run()) {
+        m_error = remove.errorString();
+        return -1;
+    }
+    return sqlite3_changes(m_db);
 }

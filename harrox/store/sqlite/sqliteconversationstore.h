@@ -26,6 +26,9 @@ public:
 
     bool append(QList<StoredMessage> &messages) override;
     QList<StoredMessage> recent(int count) override;
+    int removeOldest(const QDateTime &postedBefore, qint64 keepBytes, int rows) override;
+    // The pages in use, free pages (what was removed) not counted.
+    qint64 usedBytes();
     QString errorString() const override { return m_error; }
 
 private:
