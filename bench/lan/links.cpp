@@ -119,7 +119,9 @@ public:
             return;
         // ip execs harrox: the pid is harrox's.
         m_up = m_harrox.start({QStringLiteral("--listen"), ServerAddress, QStringLiteral("--port"), QString::number(ChatProtocol::Port),
-                               QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db},
+                               QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db,
+                               // The stored conversation is posted here in one burst.
+                               QStringLiteral("--posts-per-minute=0"), QStringLiteral("--kib-per-minute=0")},
                               HarroxProcess::StartMs, {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), name + QStringLiteral("-s")});
         // Its log goes nowhere from here on; reading keeps the pipe from filling.
         QObject::connect(&m_harrox.process, &QProcess::readyReadStandardError, [this] { m_harrox.process.readAllStandardError(); });
@@ -210,11 +212,12 @@ Replies replies(const Peer &peer)
 }
 
 // Waits until the last reply is whole and nothing has come for a while.
-bool settle(const Peer &peer)
+// Bytes came after the first `before` arrivals, and then nothing for a while.
+bool settle(const Peer &peer, size_t before = 0)
 {
     const QByteArray lineEnd = Cp932::encode(QString(LineEnd));
     return waitUntil([&] {
-        return peer.stream.endsWith(lineEnd) && !peer.arrivals.empty()
+        return peer.stream.endsWith(lineEnd) && peer.arrivals.size() > before
                && peer.clock.elapsed() - peer.arrivals.back().second > SettleMs;
     }, TryLimitMs);
 }
@@ -341,9 +344,10 @@ int runLinks(const QStringList &arguments)
         elapsed.start();
         int done = 0;
         for (; done < tries; ++done) {
+            const size_t before = probe.arrivals.size();
             other.post(body(Lines + done));
             QTimer::singleShot(SecondPostAfterMs, &probe.socket, [&] { probe.refresh(); });
-            if (!settle(probe))
+            if (!settle(probe, before))
                 break;
         }
         const Replies r = replies(probe);

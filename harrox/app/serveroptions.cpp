@@ -242,6 +242,12 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         // Any below the heartbeat is refused with both named, further down.
         {expiry, INT_MIN, MaxRequestTimeoutMs, "an expiry", [&](qint64 n) { m_expiryMs = int(n); }},
         {dbTimeout, MinDbTimeoutMs, MaxRequestTimeoutMs, "a database timeout", [&](qint64 n) { m_dbTimeoutMs = int(n); }},
+        {postsPerMinute, 0, MaxPostsPerMinute, "a post count", [&](qint64 n) { m_budget.postsPerMinute = int(n); }},
+        {kibPerMinute, 0, MaxKibPerMinute, "a KiB count", [&](qint64 n) { m_budget.bytesPerMinute = n * KiB; }},
+        {hostBudget, 0, MaxHostFactor, "a factor", [&](qint64 n) { m_budget.hostFactor = int(n); }},
+        {replyCache, 0, MaxMib, "a MiB count", [&](qint64 n) { m_replyCacheMib = n; }},
+        {keepDays, 0, MaxKeepDays, "a day count", [&](qint64 n) { m_keepDays = int(n); }},
+        {keepMib, 0, MaxMib, "a MiB count", [&](qint64 n) { m_keepMib = n; }},
     };
     for (const auto &number : numbers) {
         if (!parser.isSet(number.option))
@@ -271,30 +277,6 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     if (m_expiryMs <= m_beatMs)
         return fail(QStringLiteral("the expiry (%1 ms) must be longer than the heartbeat (%2 ms)")
                         .arg(m_expiryMs).arg(m_beatMs));
-    const auto number = [&](const QCommandLineOption &option, qint64 max, qint64 *value) {
-        if (!parser.isSet(option))
-            return true;
-        *value = parser.value(option).toLongLong(&ok);
-        return ok && *value >= 0 && *value <= max;
-    };
-    qint64 posts = m_budget.postsPerMinute;
-    qint64 kib = m_budget.bytesPerMinute / KiB;
-    qint64 factor = m_budget.hostFactor;
-    qint64 days = m_keepDays;
-    if (!number(postsPerMinute, MaxPostsPerMinute, &posts))
-        return fail(QStringLiteral("not a post count: %1").arg(parser.value(postsPerMinute)));
-    if (!number(kibPerMinute, MaxKibPerMinute, &kib))
-        return fail(QStringLiteral("not a KiB count: %1").arg(parser.value(kibPerMinute)));
-    if (!number(hostBudget, MaxHostFactor, &factor))
-        return fail(QStringLiteral("not a factor: %1").arg(parser.value(hostBudget)));
-    m_budget = {int(posts), kib * KiB, int(factor)};
-    if (!number(replyCache, MaxMib, &m_replyCacheMib))
-        return fail(QStringLiteral("not a MiB count: %1").arg(parser.value(replyCache)));
-    if (!number(keepDays, MaxKeepDays, &days))
-        return fail(QStringLiteral("not a day count: %1").arg(parser.value(keepDays)));
-    m_keepDays = int(days);
-    if (!number(keepMib, MaxMib, &m_keepMib))
-        return fail(QStringLiteral("not a MiB count: %1").arg(parser.value(keepMib)));
     m_logLevel = parser.isSet(logLevel) ? parser.value(logLevel) : QStringLiteral("info");
     if (!QStringList{QStringLiteral("info"), QStringLiteral("warning"), QStringLiteral("error")}.contains(m_logLevel))
         return fail(QStringLiteral("not a log level: %1 (info, warning or error)").arg(m_logLevel));
