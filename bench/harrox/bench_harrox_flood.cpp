@@ -8,7 +8,7 @@
 //   long    after 20 posts of 64 KB, 4 clients join with line count 20, read
 //           the reply and join again.
 //
-// Meanwhile a bystander on another address posts a short line every 250 ms
+// Meanwhile a bystander on another address posts a short line every second
 // and a second one waits for it to be pushed. Per case and setting it prints
 // the database's growth per hour, harrox's peak RSS, the longest wait of the
 // bystander's post for its reply and for its push (a line not seen at all
@@ -49,7 +49,9 @@ constexpr int Greedy = 16;
 constexpr int LongRows = 20;
 constexpr int LongLineBytes = 64 * 1024 - 200; // a whole request stays within 64 KiB
 constexpr int Joiners = 4;
-constexpr int BystanderEveryMs = 250;
+// As often as a member's budget allows for good: past it a line is refused,
+// never pushed, and its wait would run to the end of the case.
+constexpr int BystanderEveryMs = 60 * 1000 / PostBudget::DefaultPostsPerMinute;
 constexpr int BystanderLines = 10; // Lintra's default
 constexpr int GreedyEveryMs = 100;
 constexpr int ReconnectMs = 100;
