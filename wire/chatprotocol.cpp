@@ -26,6 +26,11 @@ static_assert(sameAscii(Bytes::LineCountSeparator, LineCountSeparator));
 static_assert(sameAscii(Bytes::ReplySeparator, ReplySeparator));
 } // namespace
 
+QByteArrayView withoutReplyEnd(QByteArrayView reply)
+{
+    return reply.endsWith(Bytes::ReplyLineEnd) ? reply.chopped(Bytes::ReplyLineEnd.size()) : reply;
+}
+
 QString composeRequest(QStringView verb, QStringView payload, QStringView clientAddress,
                        QStringView lineCount)
 {

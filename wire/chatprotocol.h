@@ -12,11 +12,15 @@
 //           | "/Reflesh/" (payload: empty)
 //   reply   = left "/*/" right     divided at the FIRST "/*/" only
 //
-// Nothing is escaped, trimmed or validated, and there is no framing. A
-// reply is taken as whole once the connection has been quiet for
-// ReplyQuietMs: a LAN cuts a long reply into segments, and a busy one was
-// seen to hold them up to 100 ms apart. A server therefore leaves at least
-// ReplyGapMs between two replies to one client.
+// Nothing is escaped, trimmed or validated, and there is no framing. Harrox
+// ends each conversation line of a reply with ReplyLineEnd, so a reply that
+// holds as many line ends after its separator as the lines asked for is
+// whole; that last line end is the reply's end and is not shown. Where the
+// conversation is shorter than the count, a reply is taken as whole once the
+// connection has been quiet for ReplyQuietMs: a LAN cuts a long reply into
+// segments, and a busy one was seen to hold them up to 100 ms apart. A
+// server therefore leaves at least ReplyGapMs between two replies to one
+// client.
 namespace ChatProtocol {
 
 inline constexpr QStringView JoinVerb = u"CanEnter?";
@@ -38,7 +42,12 @@ inline constexpr QByteArrayView RefreshVerb = "/Reflesh/";
 inline constexpr QByteArrayView AddressSeparator = "/*/~";
 inline constexpr QByteArrayView LineCountSeparator = "/**/";
 inline constexpr QByteArrayView ReplySeparator = "/*/";
+inline constexpr QByteArrayView ReplyLineEnd = "\r\n";
 } // namespace Bytes
+
+// A reply as shown: without the line end that closes its last line (an older
+// server's reply, which has none, is left as it is).
+QByteArrayView withoutReplyEnd(QByteArrayView reply);
 
 // The count a server uses when the line-count text holds no number, and the
 // most lines a reply carries.

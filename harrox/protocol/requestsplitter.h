@@ -19,7 +19,7 @@
 //
 //   reply     = members "/*/" conversation
 //   members   = *(name CRLF) name      never holds "/*/" (names are altered)
-//   conversation = lines joined by CRLF, oldest first
+//   conversation = *(line CRLF), oldest first; then a notice CRLF, if any
 //
 // A payload may hold "/*/~", "/**/" and "/*/" itself, so the separators of a
 // request are the LAST "/*/~" + address + "/**/" before the request's end.

@@ -77,9 +77,7 @@ QByteArray ChatRoom::reply(int lines, const QString &notice) const
     }
     if (notice.isEmpty())
         return text;
-    if (shown > 0)
-        text.append("\r\n");
-    text.append(Cp932::encode(notice));
+    text.append(Cp932::encode(notice)).append("\r\n");
     return text;
 }
 

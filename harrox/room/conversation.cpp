@@ -1,12 +1,13 @@
 #include "conversation.h"
 
 #include "memberlist.h"
+#include "wire/chatprotocol.h"
 #include "wire/cp932.h"
 
 #include <algorithm>
 
 namespace {
-constexpr QByteArrayView LineEnd = "\r\n";
+constexpr QByteArrayView LineEnd = ChatProtocol::Bytes::ReplyLineEnd;
 } // namespace
 
 Conversation::Conversation(const QList<StoredMessage> &history)
@@ -24,11 +25,8 @@ QByteArray Conversation::recent(int count) const
         size += it->size() + LineEnd.size();
     QByteArray text;
     text.reserve(size);
-    for (auto it = first; it != m_lines.end(); ++it) {
-        if (it != first)
-            text.append(LineEnd);
-        text.append(*it);
-    }
+    for (auto it = first; it != m_lines.end(); ++it)
+        text.append(*it).append(LineEnd);
     return text;
 }
 

@@ -22,7 +22,7 @@ public:
     // A message with an id at or below the last one added is shown already.
     void add(const StoredMessage &message);
 
-    // The last count lines, oldest first, CRLF between them, CP932.
+    // The last count lines, oldest first, each ended by CRLF, CP932.
     QByteArray recent(int count) const;
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     // Changes with every line added.

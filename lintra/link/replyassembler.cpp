@@ -119,6 +119,9 @@ ReplyAssembler::Reply ReplyAssembler::take()
         m_shown.lastAt = m_next.lastAt;
     }
     m_next = Part();
-    reply.bytes = m_shown.bytes;
+    // The line end that closes the last line is the reply's end, not a line.
+    reply.bytes = m_shown.lineEndsAfterSeparator > 0
+        ? ChatProtocol::withoutReplyEnd(m_shown.bytes).toByteArray()
+        : m_shown.bytes;
     return reply;
 }

@@ -17,7 +17,10 @@ inline QByteArray request(QByteArrayView verb, const QString &payload, QByteArra
 inline QByteArray join(const QString &name) { return request("CanEnter?", name); }
 inline QByteArray post(const QString &text) { return request("NormalTel", text); }
 inline QByteArray refresh(QByteArrayView count = "10") { return request("/Reflesh/", {}, count); }
-inline ChatProtocol::ReplyParts divide(const QByteArray &reply) { return ChatProtocol::divideReply(Cp932::decode(reply)); }
+inline ChatProtocol::ReplyParts divide(const QByteArray &reply)
+{
+    return ChatProtocol::divideReply(Cp932::decode(ChatProtocol::withoutReplyEnd(reply)));
+}
 
 class ChatClient
 {

@@ -87,12 +87,12 @@ void TestChatRoom::keepsTheRecentLines()
     Conversation conversation(history);
     QCOMPARE(conversation.lineCount(), Conversation::KeptLines);
     QVERIFY(conversation.recent(Conversation::KeptLines + 1).startsWith("04/01 09:05 a> 1\r\n"));
-    QCOMPARE(conversation.recent(2), QByteArray("04/01 09:05 a> 999\r\n04/01 09:05 a> 1000"));
+    QCOMPARE(conversation.recent(2), QByteArray("04/01 09:05 a> 999\r\n04/01 09:05 a> 1000\r\n"));
     // A full conversation's reply of the same length still changes.
     ChatRoom room(conversation);
-    QVERIFY(room.reply(1).endsWith("a> 1000"));
+    QVERIFY(room.reply(1).endsWith("a> 1000\r\n"));
     room.addStored({At, QStringLiteral("a"), QStringLiteral("new"), {}});
-    QVERIFY(room.reply(1).endsWith("a> new"));
+    QVERIFY(room.reply(1).endsWith("a> new\r\n"));
 }
 
 // Another server's entry counts as a second holder of the name unless it is

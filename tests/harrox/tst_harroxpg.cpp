@@ -220,14 +220,14 @@ void TestHarroxPg::frozenServerStopsNoOther()
     // The database ends a's transaction, left idle, and the lock with it.
     QVERIFY(acknowledged(bob, QStringLiteral("meanwhile")));
     // a refuses rather than hangs, again and again.
-    QTRY_VERIFY_WITH_TIMEOUT(Cp932::decode(ann.received()).endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("stuck")), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(Cp932::decode(ann.received()).endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("stuck\r\n")), WaitMs);
     QVERIFY(divide(ann.exchange(post(QStringLiteral("still")))).right.endsWith(ChatRoom::NotStoredNotice.toString() + QStringLiteral("still")));
     // Stopped with a post under way, a stops without acknowledging it.
     ann.send(post(QStringLiteral("at the stop")));
     ::kill(pid_t(a.process.processId()), SIGTERM);
     QTRY_VERIFY_WITH_TIMEOUT(a.process.state() == QProcess::NotRunning, WaitMs);
     QVERIFY(a.log.endsWith(QStringLiteral("stopped\n")));
-    QVERIFY(!Cp932::decode(ann.received()).endsWith(QStringLiteral("> at the stop")));
+    QVERIFY(!Cp932::decode(ann.received()).endsWith(QStringLiteral("> at the stop\r\n")));
     relay.thaw();
     QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(b.port)), QStringList{QStringLiteral("meanwhile")}, WaitMs);
 }

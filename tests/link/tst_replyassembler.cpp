@@ -17,7 +17,7 @@ private slots:
         QTest::addColumn<QByteArrayList>("pieces");
         QTest::addColumn<QByteArrayList>("shown"); // at: +continues !cut bytes
         QTest::newRow("whole by its lines") << QList<qint64>{2, 0} << QList<qint64>{0, 40} << QByteArrayList{"a\r\nb/*/1\r\n", "2\r\n"}
-                                            << QByteArrayList{"40:a\r\nb/*/1\r\n2\r\n"};
+                                            << QByteArrayList{"40:a\r\nb/*/1\r\n2"};
         QTest::newRow("fewer lines: the quiet") << QList<qint64>{10, 0} << QList<qint64>{0} << QByteArrayList{"m/*/1\r\n2"} << QByteArrayList{"150:m/*/1\r\n2"};
         QTest::newRow("round trip widens it") << QList<qint64>{10, 100} << QList<qint64>{0, 240} << QByteArrayList{"m/*/1", "2"} << QByteArrayList{"960:m/*/12"};
         QTest::newRow("slow link: extended, then waited for")
@@ -28,7 +28,7 @@ private slots:
         QTest::newRow("notice after a whole reply") << QList<qint64>{1, 0} << QList<qint64>{0, 10} << QByteArrayList{"m/*/1\r\nX", "Y"}
                                                     << QByteArrayList{"0:m/*/1\r\nX", "160:+m/*/1\r\nXY"};
         QTest::newRow("members cut by a pause") << QList<qint64>{1, 0} << QList<qint64>{0, 500} << QByteArrayList{"a\r\n", "b/*/1\r\n"}
-                                                << QByteArrayList{"150:a\r\n", "500:+a\r\nb/*/1\r\n"};
+                                                << QByteArrayList{"150:a\r\n", "500:+a\r\nb/*/1"};
         // Cut where a double-byte character begins: its lead byte goes too.
         const QByteArray line = "m/*/" + QByteArray(ReplyAssembler::MaxLineBytes - 5, 'a');
         QTest::newRow("endless line") << QList<qint64>{1, 0} << QList<qint64>{0, 1} << QByteArrayList{line + "\x82\xA0" + QByteArray(300000, 'b'), "c\r\nd"}
