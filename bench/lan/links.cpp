@@ -201,7 +201,8 @@ Replies replies(const Peer &peer)
         const QByteArray reply = peer.stream.sliced(starts[k], std::min(starts[k + 1], peer.stream.size()) - starts[k]);
         const QByteArray right = reply.sliced(members + separator.size());
         ++r.count;
-        r.whole += right.count("\r\n") == Lines - 1 && right.endsWith(lineEnd);
+        // Harrox ends each line, the last one too.
+        r.whole += right.count("\r\n") == Lines && right.endsWith(lineEnd + "\r\n");
         if (k > 0) {
             const qint64 gap = peer.arrivedAt(starts[k]) - peer.arrivedAt(starts[k] - 1);
             r.closestMs = r.closestMs < 0 ? gap : std::min(r.closestMs, gap);
@@ -217,7 +218,7 @@ bool settle(const Peer &peer, size_t before = 0)
 {
     const QByteArray lineEnd = Cp932::encode(QString(LineEnd));
     return waitUntil([&] {
-        return peer.stream.endsWith(lineEnd) && peer.arrivals.size() > before
+        return peer.stream.endsWith(lineEnd + "\r\n") && peer.arrivals.size() > before
                && peer.clock.elapsed() - peer.arrivals.back().second > SettleMs;
     }, TryLimitMs);
 }
