@@ -33,6 +33,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpSocket>
+#include <QTextDocument>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -268,10 +269,16 @@ std::vector<double> windowRefreshes(int tries)
     for (int k = 0; k < tries; ++k) {
         window.text3->clear();
         QElapsedTimer t;
+        qint64 wholeAt = -1; // when the text that completes it was set
+        const auto watch = QObject::connect(window.text3->document(), &QTextDocument::contentsChanged, [&] {
+            if (wholeAt < 0 && window.wholeOnScreen())
+                wholeAt = t.elapsed();
+        });
         t.start();
         window.send->click();
-        const bool whole = waitUntil([&] { return window.wholeOnScreen(); }, 20000);
-        times.push_back(whole ? double(t.elapsed()) : -1);
+        waitUntil([&] { return wholeAt >= 0; }, 20000);
+        QObject::disconnect(watch);
+        times.push_back(double(wholeAt));
         waitUntil([] { return false; }, 1000);
     }
     return times;

@@ -135,6 +135,12 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("MiB of rendered replies kept for the clients asking the same (default %1).")
             .arg(ChatRoom::DefaultCacheBytes / MiB),
         QStringLiteral("mib"));
+    const QCommandLineOption queue(
+        QStringLiteral("queue-mib"),
+        QStringLiteral("MiB of replies queued for all clients together; past it the client "
+                       "with the most queued is dropped (default %1).")
+            .arg(ServerSettings::DefaultQueuedBytes / MiB),
+        QStringLiteral("mib"));
     const QCommandLineOption keepDays(
         QStringLiteral("keep-days"),
         QStringLiteral("Remove messages older than this many days from the database (default 0: "
@@ -170,7 +176,7 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
     const QList<QCommandLineOption> settings{listen, port, portFile, db, allow, maxClients, maxPerHost, requestTimeout,
                                              noLive, pushRate, replyGap, postgres, beat, expiry, dbTimeout, logLevel,
                                              statusSocket, postsPerMinute, kibPerMinute, hostBudget,
-                                             replyCache, keepDays, keepMib};
+                                             replyCache, queue, keepDays, keepMib};
     const QList<QCommandLineOption> commands{config, checkConfig, status, backup, importSqlite};
     parser.addOptions({help, version});
     parser.addOptions(settings);
@@ -246,6 +252,7 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         {kibPerMinute, 0, MaxKibPerMinute, "a KiB count", [&](qint64 n) { m_budget.bytesPerMinute = n * KiB; }},
         {hostBudget, 0, MaxHostFactor, "a factor", [&](qint64 n) { m_budget.hostFactor = int(n); }},
         {replyCache, 0, MaxMib, "a MiB count", [&](qint64 n) { m_replyCacheMib = n; }},
+        {queue, 1, MaxMib, "a MiB count", [&](qint64 n) { m_queueMib = n; }},
         {keepDays, 0, MaxKeepDays, "a day count", [&](qint64 n) { m_keepDays = int(n); }},
         {keepMib, 0, MaxMib, "a MiB count", [&](qint64 n) { m_keepMib = n; }},
     };
@@ -304,6 +311,7 @@ QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
     m_logLevel = fresh.m_logLevel;
     m_budget = fresh.m_budget;
     m_replyCacheMib = fresh.m_replyCacheMib;
+    m_queueMib = fresh.m_queueMib;
     QStringList restart;
     const auto differs = [&](bool changed, const char *name) {
         if (changed)
@@ -326,7 +334,8 @@ QStringList ServerOptions::takeReloadable(const ServerOptions &fresh)
 ServerSettings ServerOptions::serverSettings() const
 {
     return {m_listen, m_port, m_allow, maxClients(), m_maxPerHost, m_requestTimeoutMs,
-            {m_replyGapMs, pushBytesPerSecond(), m_live}, m_budget, replyCacheBytes()};
+            {m_replyGapMs, pushBytesPerSecond(), m_live}, m_budget, replyCacheBytes(),
+            m_queueMib * MiB};
 }
 
 QStringList ServerOptions::warnings() const

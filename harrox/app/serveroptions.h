@@ -117,6 +117,7 @@ private:
     int m_dbTimeoutMs = DefaultDbTimeoutMs;
     PostBudget::Limits m_budget;
     qint64 m_replyCacheMib = ChatRoom::DefaultCacheBytes / MiB;
+    qint64 m_queueMib = ServerSettings::DefaultQueuedBytes / MiB;
     int m_keepDays = 0;
     qint64 m_keepMib = 0;
 };

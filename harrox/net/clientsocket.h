@@ -47,6 +47,8 @@ public:
     // Queues bytes and sends what the kernel takes now.
     void write(const QByteArray &bytes);
     qint64 bytesToWrite() const { return m_unsent; }
+    // The replies queued, shared ones too: what the queue keeps in memory.
+    const QList<QByteArray> &queued() const { return m_queue; }
     // What waits behind the first queued write, which the peer is taking.
     qint64 bytesBehindFirst() const;
     // Bytes written that the peer has not acknowledged yet, ours and the kernel's.

@@ -56,6 +56,9 @@ public:
     void messageStored(bool ok, const QString &error);
     // Writes the reply now, with a pending not-stored notice; returns its bytes.
     qint64 writeReply(int lines);
+    // Its replies that wait for the kernel to take them.
+    qint64 queuedBytes() const { return m_socket.bytesToWrite(); }
+    const QList<QByteArray> &queuedReplies() const { return m_socket.queued(); }
     // Bytes of its replies not taken yet; drops a client that takes none.
     qint64 untakenBytes();
     void drop(const QString &why);

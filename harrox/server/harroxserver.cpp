@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include <unordered_set>
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -40,7 +42,12 @@ HarroxServer::HarroxServer(const ServerSettings &settings, ChatRoom &room, Store
     , m_pacer(settings.pacing,
               [this](quint64 id, int lines) {
                   ClientConnection *connection = m_connections.value(id);
-                  return connection ? connection->writeReply(lines) : 0;
+                  if (!connection)
+                      return qint64(0);
+                  const qint64 bytes = connection->writeReply(lines);
+                  if (connection->queuedBytes() > QueueCheckBytes)
+                      limitQueued();
+                  return bytes;
               })
 {
     m_pacer.setRoundScope([this](const std::function<void()> &deliveries) {
@@ -162,6 +169,36 @@ void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,
         connection->messageStored(ok, error);
     else if (!ok)
         qCCritical(lcServer, "message of a closed connection not stored: %s", qUtf8Printable(error));
+}
+
+void HarroxServer::limitQueued()
+{
+    for (;;) {
+        // A reply rendered once for many clients is kept once.
+        std::unordered_set<const char *> counted;
+        qint64 total = 0;
+        int holding = 0;
+        ClientConnection *most = nullptr;
+        for (ClientConnection *connection : std::as_const(m_connections)) {
+            if (connection->queuedBytes() == 0)
+                continue;
+            ++holding;
+            for (const QByteArray &reply : connection->queuedReplies()) {
+                if (counted.insert(reply.constData()).second)
+                    total += reply.size();
+            }
+            if (!most || connection->queuedBytes() > most->queuedBytes())
+                most = connection;
+        }
+        // One client alone may take its time over the longest reply.
+        if (total <= m_settings.queuedBytesLimit || holding < 2)
+            return;
+        // Dropped, it is forgotten at once and its queue freed.
+        most->drop(QStringLiteral("%1 MiB of replies queued for all clients (--queue-mib), the most "
+                                  "of them (%2 bytes) for this one")
+                       .arg(total / (1024 * 1024))
+                       .arg(most->queuedBytes()));
+    }
 }
 
 QStringList HarroxServer::connectionLines() const

@@ -61,6 +61,11 @@ private:
     bool refuse(const QString &peer, const QString &why);
     void forget(quint64 id);
     void onStored(quint64 id, const StoredMessage &message, bool ok, const QString &error);
+    // Past the bound on queued replies, drops the client holding the most.
+    void limitQueued();
+    // A client with less than this queued cannot take the memory; the
+    // queues are counted only when a write leaves more.
+    static constexpr qint64 QueueCheckBytes = 1024 * 1024;
 
     ServerSettings m_settings;
     ChatRoom &m_room;

@@ -7,7 +7,10 @@
 
 #include <QTimer>
 
+#include <memory>
+
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <netinet/tcp.h>
 
 // Connections, the room and the store writer in this process, on loopback,
@@ -71,6 +74,8 @@ private slots:
     void silentFloodMakesRoomForMembers();
     void postIsPushedToTheOthers();
     void longReplyIsTakenBeforeTheNext();
+    void greedyReadersShareOneBound_data();
+    void greedyReadersShareOneBound();
     void overBudgetIsToldItsSenderAlone();
 };
 
@@ -231,6 +236,44 @@ void TestClientConnection::longReplyIsTakenBeforeTheNext()
     // Not dropped, and the second reply began well after the first had come.
     const auto end = readAt.constFind(room.room.reply(20).size()); // one read ends there, the next comes later
     QVERIFY(room.turnedAway.isEmpty() && end != readAt.cend() && std::next(end).value() - end.value() >= 150);
+}
+
+void TestClientConnection::greedyReadersShareOneBound_data()
+{
+    QTest::addColumn<QByteArrayList>("counts");
+    QTest::addColumn<int>("left"); // connections, the member's included
+    QTest::newRow("replies of their own") << QByteArrayList{"1000", "999", "998"} << 2;
+    QTest::newRow("one reply shared") << QByteArrayList{"1000", "1000", "1000"} << 4;
+}
+
+void TestClientConnection::greedyReadersShareOneBound()
+{
+    QFETCH(QByteArrayList, counts);
+    QFETCH(int, left);
+    // Replies of 10 MB, more than a kernel takes, a bound of 12 MiB, clients that read none.
+    Room room(settings([](ServerSettings &s) { s.queuedBytesLimit = 12 * 1024 * 1024; }), Conversation::KeptLines, 10000);
+    ChatClient member;
+    QVERIFY(member.connectTo(room.server.port()));
+    member.exchange(join(QStringLiteral("member")));
+    std::vector<std::unique_ptr<ChatClient>> greedy;
+    for (qsizetype k = 0; k < counts.size(); ++k) {
+        greedy.push_back(std::make_unique<ChatClient>("127.0.0.2"));
+        const int little = 4096;
+        setsockopt(int(greedy.back()->socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &little, sizeof little);
+        QVERIFY(greedy.back()->connectTo(room.server.port()));
+        greedy.back()->stopReading();
+    }
+    for (qsizetype k = 0; k < counts.size(); ++k)
+        greedy[k]->send(refresh(counts[k]));
+    const auto started = [](const std::unique_ptr<ChatClient> &c) {
+        int n = 0;
+        return ::ioctl(int(c->socket.socketDescriptor()), FIONREAD, &n) == 0 && n > 0;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(room.server.connectionCount(), left, WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(std::count_if(greedy.begin(), greedy.end(), started) >= left - 1, WaitMs);
+    QCOMPARE(room.server.connectionCount(), left);
+    QCOMPARE(room.turnedAway.count(QStringLiteral("(--queue-mib)")), 4 - left);
+    QCOMPARE(divide(member.exchange(refresh("0"))).left, QStringLiteral("member"));
 }
 
 void TestClientConnection::overBudgetIsToldItsSenderAlone()

@@ -5,12 +5,14 @@
 #include "serveroptions.h"
 #include "sqliteconversationstore.h"
 
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The real harrox binary, for what only a process shows: signals, the
@@ -68,12 +70,16 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     QFETCH(int, signalNumber);
     const QStringList database{QStringLiteral("--db"), m_dir.filePath(QString::number(signalNumber))};
     HarroxProcess server;
+    ::umask(022); // as a login shell leaves it
     QVERIFY(server.start(database));
     ChatClient ann;
     QVERIFY(ann.connectTo(server.port));
     ann.exchange(join(QStringLiteral("ann")));
     for (int i = 0; i < 3; ++i)
         QVERIFY(!ann.exchange(post(QStringLiteral("kept %1").arg(i))).isEmpty());
+    // The history and every sender's address are its user's alone.
+    for (const QString &file : {database.last(), database.last() + QStringLiteral("-wal")})
+        QCOMPARE(QFileInfo(file).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     ::kill(pid_t(server.process.processId()), signalNumber);
     QVERIFY(server.process.waitForFinished(WaitMs));
     const bool clean = server.process.exitStatus() == QProcess::NormalExit && server.process.exitCode() == 0;
