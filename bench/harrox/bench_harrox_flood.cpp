@@ -19,7 +19,9 @@
 //
 // Goals: growth under a flood bounded by the budget, peak RSS under 300 MB
 // in the greedy case, bystanders answered within 1 s.
+#include "harroxprocess.h"
 #include "postbudget.h"
+#include "waituntil.h"
 #include "sqliteconversationstore.h"
 
 #include <QCommandLineParser>
@@ -56,27 +58,18 @@ constexpr int BystanderLines = 10; // Lintra's default
 constexpr int GreedyEveryMs = 100;
 constexpr int ReconnectMs = 100;
 constexpr int SeedBatch = 100;
-constexpr int StartMs = 20000;
-constexpr int PollMs = 5;
 constexpr int MarkerTail = 64;
 constexpr double SecondsPerHour = 3600;
 constexpr double MiB = 1024 * 1024;
-// Off: no budget, and a cache as large as the 16 renders it held before.
+// Off: no budget, a cache as large as the 16 renders it held before, and
+// queues as long as clients like.
 const QStringList BudgetsOff{QStringLiteral("--posts-per-minute=0"), QStringLiteral("--kib-per-minute=0"),
-                             QStringLiteral("--host-budget=0"), QStringLiteral("--reply-cache-mib=4096")};
+                             QStringLiteral("--host-budget=0"), QStringLiteral("--reply-cache-mib=4096"),
+                             QStringLiteral("--queue-mib=1048576")};
 
 QByteArray request(QByteArrayView verb, const QByteArray &payload, int lines)
 {
     return verb.toByteArray() + payload + "/*/~127.0.0.1/**/" + QByteArray::number(lines);
-}
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, PollMs);
-    return done();
 }
 
 // A client bound to one loopback address; it (re)joins on every connect.
@@ -154,20 +147,16 @@ Figures runCase(const QString &name, bool budgets, int seconds)
         seed(db, GreedyRows, GreedyLineBytes);
     else if (name == QLatin1String("long"))
         seed(db, LongRows, LongLineBytes);
-    QProcess harrox;
-    QString log;
-    QObject::connect(&harrox, &QProcess::readyReadStandardError, [&] { log = (log + QString::fromUtf8(harrox.readAllStandardError())).right(4096); });
-    harrox.start(QStringLiteral(HARROX_PATH), QStringList{QStringLiteral("--listen=127.0.0.1"), QStringLiteral("--port=0"),
-                                                          QStringLiteral("--db"), db}
-                                                  + (budgets ? QStringList() : BudgetsOff));
-    static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+),"));
-    waitUntil([&] { return listening.match(log).hasMatch() || harrox.state() == QProcess::NotRunning; }, StartMs);
-    const quint16 port = quint16(listening.match(log).captured(1).toUInt());
+    HarroxProcess server;
+    // Its log would grow with every join and drop; only its end is shown.
+    server.process.setStandardErrorFile(dir.filePath(QStringLiteral("harrox.log")));
     Figures figures;
-    if (port == 0) {
-        figures.note = QStringLiteral("harrox did not start: ") + log;
+    if (!server.start(QStringList{QStringLiteral("--db"), db} + (budgets ? QStringList() : BudgetsOff))) {
+        figures.note = QStringLiteral("harrox did not start");
         return figures;
     }
+    QProcess &harrox = server.process;
+    const quint16 port = server.port;
     const qint64 startBytes = fileBytes(db);
     QElapsedTimer clock;
     clock.start();
@@ -267,8 +256,13 @@ Figures runCase(const QString &name, bool budgets, int seconds)
     bystander.stop();
     load.clear();
     harrox.terminate();
-    if (!harrox.waitForFinished(StartMs))
+    if (!harrox.waitForFinished(HarroxProcess::StartMs))
         harrox.kill();
+    if (qEnvironmentVariableIsSet("FLOOD_LOG")) {
+        QFile file(dir.filePath(QStringLiteral("harrox.log")));
+        if (file.open(QIODevice::ReadOnly))
+            std::fprintf(stderr, "%s\n", file.readAll().right(3000).constData());
+    }
     return figures;
 }
 

@@ -137,8 +137,8 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
         QStringLiteral("mib"));
     const QCommandLineOption queue(
         QStringLiteral("queue-mib"),
-        QStringLiteral("MiB of replies queued for all clients together; past it the client "
-                       "with the most queued is dropped (default %1).")
+        QStringLiteral("MiB of replies queued for all clients together; past it a long reply "
+                       "waits until others are taken (default %1).")
             .arg(ServerSettings::DefaultQueuedBytes / MiB),
         QStringLiteral("mib"));
     const QCommandLineOption keepDays(

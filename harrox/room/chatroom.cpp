@@ -53,9 +53,8 @@ bool ChatRoom::leave(quint64 connection)
     return left;
 }
 
-QByteArray ChatRoom::reply(int lines, const QString &notice) const
+void ChatRoom::dropStaleReplies() const
 {
-    const qsizetype shown = std::clamp<qsizetype>(lines, 0, m_conversation.lineCount());
     if (m_repliesMembers != m_members.revision()
         || m_repliesConversation != m_conversation.revision()) {
         m_replies.clear();
@@ -63,6 +62,23 @@ QByteArray ChatRoom::reply(int lines, const QString &notice) const
         m_repliesMembers = m_members.revision();
         m_repliesConversation = m_conversation.revision();
     }
+}
+
+qsizetype ChatRoom::replyCost(int lines, bool withNotice) const
+{
+    const qsizetype shown = std::clamp<qsizetype>(lines, 0, m_conversation.lineCount());
+    dropStaleReplies();
+    // A notice is appended to a copy.
+    if (!withNotice && m_replies.contains(shown))
+        return 0;
+    return m_members.render().size() + ChatProtocol::Bytes::ReplySeparator.size()
+           + m_conversation.recentBytes(int(shown));
+}
+
+QByteArray ChatRoom::reply(int lines, const QString &notice) const
+{
+    const qsizetype shown = std::clamp<qsizetype>(lines, 0, m_conversation.lineCount());
+    dropStaleReplies();
     QByteArray text = m_replies.value(shown);
     if (text.isNull()) {
         text = render(shown);

@@ -63,6 +63,8 @@ public:
     // list, and a push goes to every member. The renders kept together stay
     // within the cache's bytes; a larger one is made for its reply alone.
     QByteArray reply(int lines, const QString &notice = {}) const;
+    // The memory reply() would take anew: 0 for a render kept already.
+    qsizetype replyCost(int lines, bool withNotice) const;
     void setCacheBytes(qint64 bytes) { m_cacheBytes = bytes; }
 
 private:
@@ -71,6 +73,8 @@ private:
     static constexpr qsizetype CachedReplies = 16;
 
     QByteArray render(qsizetype lines) const;
+    // Forgets the renders made before the room last changed.
+    void dropStaleReplies() const;
 
     Conversation &m_conversation;
     MemberList m_members;

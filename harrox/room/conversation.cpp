@@ -20,14 +20,20 @@ QByteArray Conversation::recent(int count) const
 {
     const qsizetype shown = std::min<qsizetype>(std::max(count, 0), lineCount());
     const auto first = m_lines.end() - shown;
-    qsizetype size = 0;
-    for (auto it = first; it != m_lines.end(); ++it)
-        size += it->size() + LineEnd.size();
     QByteArray text;
-    text.reserve(size);
+    text.reserve(recentBytes(count));
     for (auto it = first; it != m_lines.end(); ++it)
         text.append(*it).append(LineEnd);
     return text;
+}
+
+qsizetype Conversation::recentBytes(int count) const
+{
+    const qsizetype shown = std::min<qsizetype>(std::max(count, 0), lineCount());
+    qsizetype size = 0;
+    for (auto it = m_lines.end() - shown; it != m_lines.end(); ++it)
+        size += it->size() + LineEnd.size();
+    return size;
 }
 
 QString Conversation::formatLine(const StoredMessage &message)

@@ -24,6 +24,8 @@ public:
 
     // The last count lines, oldest first, each ended by CRLF, CP932.
     QByteArray recent(int count) const;
+    // The size of recent(count), without making it.
+    qsizetype recentBytes(int count) const;
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     // Changes with every line added.
     quint64 revision() const { return m_revision; }

@@ -205,6 +205,11 @@ void ClientConnection::wantReply(int lines)
         emit replyWanted(m_id, lines, m_room.members().contains(m_id));
 }
 
+qsizetype ClientConnection::replyCost(int lines) const
+{
+    return m_room.replyCost(lines, !m_notice.isEmpty());
+}
+
 qint64 ClientConnection::writeReply(int lines)
 {
     if (m_ended || !m_socket.isOpen())

@@ -54,6 +54,8 @@ public:
 
     // The message it posted is stored (or not): reply and go on.
     void messageStored(bool ok, const QString &error);
+    // The memory its next reply of so many lines would take anew.
+    qsizetype replyCost(int lines) const;
     // Writes the reply now, with a pending not-stored notice; returns its bytes.
     qint64 writeReply(int lines);
     // Its replies that wait for the kernel to take them.

@@ -44,10 +44,9 @@ HarroxServer::HarroxServer(const ServerSettings &settings, ChatRoom &room, Store
                   ClientConnection *connection = m_connections.value(id);
                   if (!connection)
                       return qint64(0);
-                  const qint64 bytes = connection->writeReply(lines);
-                  if (connection->queuedBytes() > QueueCheckBytes)
-                      limitQueued();
-                  return bytes;
+                  if (!roomForReply(connection->replyCost(lines)))
+                      return ReplyPacer::Later;
+                  return connection->writeReply(lines);
               })
 {
     m_pacer.setRoundScope([this](const std::function<void()> &deliveries) {
@@ -171,34 +170,38 @@ void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,
         qCCritical(lcServer, "message of a closed connection not stored: %s", qUtf8Printable(error));
 }
 
-void HarroxServer::limitQueued()
+qint64 HarroxServer::queuedBytes() const
 {
-    for (;;) {
-        // A reply rendered once for many clients is kept once.
-        std::unordered_set<const char *> counted;
-        qint64 total = 0;
-        int holding = 0;
-        ClientConnection *most = nullptr;
-        for (ClientConnection *connection : std::as_const(m_connections)) {
-            if (connection->queuedBytes() == 0)
-                continue;
-            ++holding;
-            for (const QByteArray &reply : connection->queuedReplies()) {
-                if (counted.insert(reply.constData()).second)
-                    total += reply.size();
-            }
-            if (!most || connection->queuedBytes() > most->queuedBytes())
-                most = connection;
+    // A reply rendered once for many clients is kept once.
+    std::unordered_set<const char *> counted;
+    qint64 total = 0;
+    for (const ClientConnection *connection : m_connections) {
+        if (connection->queuedBytes() == 0)
+            continue;
+        for (const QByteArray &reply : connection->queuedReplies()) {
+            if (counted.insert(reply.constData()).second)
+                total += reply.size();
         }
-        // One client alone may take its time over the longest reply.
-        if (total <= m_settings.queuedBytesLimit || holding < 2)
-            return;
-        // Dropped, it is forgotten at once and its queue freed.
-        most->drop(QStringLiteral("%1 MiB of replies queued for all clients (--queue-mib), the most "
-                                  "of them (%2 bytes) for this one")
-                       .arg(total / (1024 * 1024))
-                       .arg(most->queuedBytes()));
     }
+    return total;
+}
+
+bool HarroxServer::roomForReply(qint64 cost)
+{
+    if (cost <= QueueCheckBytes)
+        return true;
+    // One reply alone may be as long as the conversation makes it.
+    const qint64 queued = queuedBytes();
+    const bool room = queued == 0 || queued + cost <= m_settings.queuedBytesLimit;
+    if (room == m_queueFull) {
+        m_queueFull = !room;
+        if (m_queueFull)
+            qCWarning(lcServer, "%lld MiB of replies wait for clients to take them (--queue-mib): "
+                      "long replies wait for room", qlonglong(queued / (1024 * 1024)));
+        else
+            qCInfo(lcServer, "room for long replies again");
+    }
+    return room;
 }
 
 QStringList HarroxServer::connectionLines() const

@@ -61,10 +61,14 @@ private:
     bool refuse(const QString &peer, const QString &why);
     void forget(quint64 id);
     void onStored(quint64 id, const StoredMessage &message, bool ok, const QString &error);
-    // Past the bound on queued replies, drops the client holding the most.
-    void limitQueued();
-    // A client with less than this queued cannot take the memory; the
-    // queues are counted only when a write leaves more.
+    // The replies queued for all clients, each shared one once.
+    qint64 queuedBytes() const;
+    // Whether a reply that takes so much memory anew may be written now;
+    // past the bound on queued replies a long one waits for clients to take
+    // theirs (or for the stalled to be dropped), so that a few members who
+    // ask for long replies and read none cannot take the memory.
+    bool roomForReply(qint64 cost);
+    // Shorter replies always go: no client is kept waiting for a few lines.
     static constexpr qint64 QueueCheckBytes = 1024 * 1024;
 
     ServerSettings m_settings;
@@ -78,4 +82,5 @@ private:
     std::set<quint64> m_unjoined;
     QHash<QString, int> m_perHost;
     quint64 m_nextId = 1;
+    bool m_queueFull = false; // logged once each time it fills
 };

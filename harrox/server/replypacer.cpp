@@ -88,8 +88,9 @@ qint64 ReplyPacer::durationMs(qint64 bytes, qint64 share) const
 qint64 ReplyPacer::dueAt(const Client &client) const
 {
     const qint64 gapOver = client.takenAt + m_settings.gapMs;
+    // Never answered and no gap: due at once, which is not "none due".
     if (client.asked)
-        return gapOver;
+        return std::max(gapOver, Never + 1);
     if (client.joined && client.shownRevision < m_revision)
         return std::max(gapOver, m_hosts.value(client.host).freeAt);
     return Never;
@@ -149,19 +150,28 @@ void ReplyPacer::tick(qint64 now)
 
 void ReplyPacer::deliver(quint64 id, qint64 now)
 {
-    Client &c = m_clients[id];
-    const bool push = !c.asked;
-    const QString host = c.host;
-    c.asked = false;
-    c.takenAt = now;
-    c.taking = bool(m_untaken);
-    c.checkAt = now + TakeCheckMs;
-    c.shownRevision = m_revision;
-    if (c.taking)
-        wakeAt(c.checkAt, now);
-    const qint64 bytes = m_writer(id, c.lines);
+    const Client before = m_clients.value(id);
+    const bool push = !before.asked;
+    const qint64 bytes = m_writer(id, before.lines);
+    if (bytes == Later) {
+        // Still due: offered again in a while.
+        wakeAt(now + TakeCheckMs, now);
+        return;
+    }
+    // A write can end a connection, and with it remove its client.
+    const auto c = m_clients.find(id);
+    if (c != m_clients.end()) {
+        c->asked = false;
+        c->takenAt = now;
+        c->taking = bool(m_untaken);
+        c->checkAt = now + TakeCheckMs;
+        c->shownRevision = m_revision;
+        if (c->taking)
+            wakeAt(c->checkAt, now);
+    }
     if (!push)
         return;
+    const QString &host = before.host;
     // The address pays for its push at its share of the budget, among those
     // with pushes waiting now: alone it has the whole; one that has paid for
     // much while alone holds up only itself when others come. The whole

@@ -42,8 +42,10 @@ public:
         qint64 pushBytesPerSecond = DefaultPushBytesPerSecond;
         bool live = true;
     };
-    // Writes the client's reply of so many lines now; returns its bytes.
+    // Writes the client's reply of so many lines now; returns its bytes, or
+    // Later when there is no room for it yet: it is offered again shortly.
     using Writer = std::function<qint64(quint64 client, int lines)>;
+    static constexpr qint64 Later = -1;
     // Monotonic milliseconds.
     using Clock = std::function<qint64()>;
     // Bytes of the client's replies it has not taken yet; 0 when it has all.

@@ -32,9 +32,10 @@ struct ServerSettings
     ReplyPacer::Settings pacing;
     PostBudget::Limits postBudget;
     qint64 replyCacheBytes = ChatRoom::DefaultCacheBytes;
-    // The replies queued for all clients together, each shared one once: a
-    // few members who ask for long replies and read none cannot take the
-    // memory. Room for one reply of the longest conversation and more.
+    // The replies queued for all clients together, each shared one once:
+    // past it long replies wait, so that a few members who ask for long
+    // replies and read none cannot take the memory. Room for one reply of
+    // the longest conversation and more.
     static constexpr qint64 DefaultQueuedBytes = 96 * 1024 * 1024;
     qint64 queuedBytesLimit = DefaultQueuedBytes;
 };
