@@ -87,8 +87,7 @@ void waitCpu()
 
     std::printf("wait on a silent destination: ours %.2f s wall, %.3f s CPU = %.2f %% of a core; "
                 "spin baseline %.2f s wall, %.3f s CPU = %.1f %%\n",
-                ourWall, ourCpu, 100 * ourCpu / ourWall, spinWall, spinCpu,
-                100 * spinCpu / spinWall);
+                ourWall, ourCpu, 100 * ourCpu / ourWall, spinWall, spinCpu, 100 * spinCpu / spinWall);
     window.close();
 }
 
@@ -98,34 +97,40 @@ void refreshRoundTrip(const QString &harroxPath)
     QTemporaryDir dataDir;
     QProcess harrox;
     harrox.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    harrox.start(harroxPath, {QStringLiteral("--listen"), address, QStringLiteral("--db"),
-                              dataDir.filePath(QStringLiteral("bench.db"))});
+    harrox.start(harroxPath,
+                 {QStringLiteral("--listen"), address, QStringLiteral("--db"),
+                  dataDir.filePath(QStringLiteral("bench.db"))});
     if (!harrox.waitForStarted()) {
         std::printf("refresh: cannot start %s, skipped\n", qPrintable(harroxPath));
         return;
     }
     // Fill the conversation with 1000 lines from a raw client.
     QTcpSocket filler;
-    if (!waitUntil([&] {
-            if (filler.state() == QAbstractSocket::UnconnectedState)
-                filler.connectToHost(QHostAddress(address), 5001);
-            return filler.state() == QAbstractSocket::ConnectedState;
-        }, WaitMs)) {
+    if (!waitUntil(
+                [&] {
+                    if (filler.state() == QAbstractSocket::UnconnectedState)
+                        filler.connectToHost(QHostAddress(address), 5001);
+                    return filler.state() == QAbstractSocket::ConnectedState;
+                },
+                WaitMs)) {
         std::printf("refresh: harrox does not answer, skipped\n");
         return;
     }
     filler.write(Cp932::encode(QStringLiteral("CanEnter?山田/*/~127.0.0.1/**/10")));
     for (int k = 0; k < 1000; ++k)
         filler.write(Cp932::encode(
-            QStringLiteral("NormalTel%1 本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。"
-                           "/*/~127.0.0.1/**/1")
-                .arg(k)));
+                QStringLiteral(
+                        "NormalTel%1 本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。"
+                        "/*/~127.0.0.1/**/1")
+                        .arg(k)));
     filler.flush();
     qint64 replies = 0;
-    waitUntil([&] {
-        replies += filler.readAll().count("/*/");
-        return replies >= 1001;
-    }, 60000);
+    waitUntil(
+            [&] {
+                replies += filler.readAll().count("/*/");
+                return replies >= 1001;
+            },
+            60000);
 
     writeDestination(address);
     FakeBackedForm1<> desk;
@@ -149,21 +154,22 @@ void refreshRoundTrip(const QString &harroxPath)
     for (int lines : {50, 1000}) {
         const QString count = QString::number(lines);
         combo4->setEditText(count);
-        const QByteArray request =
-            Cp932::encode(QStringLiteral("/Reflesh//*/~127.0.0.1/**/") + count);
+        const QByteArray request = Cp932::encode(QStringLiteral("/Reflesh//*/~127.0.0.1/**/") + count);
         // The whole reply's size, to know when a bare round trip is complete.
         filler.readAll();
         filler.write(request);
         QByteArray whole;
         QElapsedTimer quiet;
         quiet.start();
-        waitUntil([&] {
-            const QByteArray more = filler.readAll();
-            if (!more.isEmpty())
-                quiet.restart();
-            whole += more;
-            return !whole.isEmpty() && quiet.elapsed() > 300;
-        }, WaitMs);
+        waitUntil(
+                [&] {
+                    const QByteArray more = filler.readAll();
+                    if (!more.isEmpty())
+                        quiet.restart();
+                    whole += more;
+                    return !whole.isEmpty() && quiet.elapsed() > 300;
+                },
+                WaitMs);
         constexpr int Rounds = 40;
         std::vector<double> ours, bare, setText;
         for (int round = 0; round < Rounds; ++round) {
@@ -194,10 +200,12 @@ void refreshRoundTrip(const QString &harroxPath)
             filler.readAll();
             t.restart();
             filler.write(request);
-            waitUntil([&] {
-                reply += filler.readAll();
-                return reply.size() >= whole.size();
-            }, WaitMs);
+            waitUntil(
+                    [&] {
+                        reply += filler.readAll();
+                        return reply.size() >= whole.size();
+                    },
+                    WaitMs);
             bare.push_back(t.nsecsElapsed() / 1e3);
 
             const QString shown = text3->toPlainText();

@@ -17,9 +17,9 @@ QString replyText(qsizetype bytes)
 {
     QString text = QStringLiteral("山田\r\n鈴木\r\nsato\r\n/*/");
     const QString lines[] = {
-        QStringLiteral("12:01 山田> おはようございます。今日の会議は15時からです。\r\n"),
-        QStringLiteral("12:02 sato> OK, I'll bring the printouts (資料) for everyone.\r\n"),
-        QStringLiteral("12:03 鈴木> 了解です～ 会議室Ａでお願いします①\r\n"),
+            QStringLiteral("12:01 山田> おはようございます。今日の会議は15時からです。\r\n"),
+            QStringLiteral("12:02 sato> OK, I'll bring the printouts (資料) for everyone.\r\n"),
+            QStringLiteral("12:03 鈴木> 了解です～ 会議室Ａでお願いします①\r\n"),
     };
     for (int k = 0; Cp932::encode(text).size() < bytes; ++k)
         text += lines[k % 3];

@@ -27,8 +27,10 @@ void BM_LayoutArithmetic(benchmark::State &state)
     for (auto _ : state) {
         const int item = k++ % 3;
         benchmark::DoNotOptimize(DisplayLayout::run(g, {9000, 6000, 9120, 300},
-                                                    item == 0 ? 18 : item == 1 ? 14 : 9, item,
-                                                    metrics));
+                                                    item == 0           ? 18
+                                                            : item == 1 ? 14
+                                                                        : 9,
+                                                    item, metrics));
     }
 }
 

@@ -78,7 +78,8 @@ void usePasswordCredential()
 // Who may connect, as it was understood.
 void logPeers(const ServerOptions &options)
 {
-    qCInfo(lcApp, "accepting peers from %s", qUtf8Printable(options.allowList().ranges().join(QLatin1String(", "))));
+    qCInfo(lcApp, "accepting peers from %s",
+           qUtf8Printable(options.allowList().ranges().join(QLatin1String(", "))));
     for (const QString &warning : options.warnings())
         qCWarning(lcApp, "%s", qUtf8Printable(warning));
 }
@@ -87,8 +88,8 @@ int backup(const ServerOptions &options)
 {
     QString error;
     if (!SqliteConversationStore::backup(options.databasePath(), options.backupPath(), &error)) {
-        std::fprintf(stderr, "harrox: no backup of %s made: %s\n",
-                     qPrintable(options.databasePath()), qPrintable(error));
+        std::fprintf(stderr, "harrox: no backup of %s made: %s\n", qPrintable(options.databasePath()),
+                     qPrintable(error));
         return ExitFailure;
     }
     std::printf("harrox: %s copied to %s\n", qPrintable(options.databasePath()),
@@ -122,9 +123,10 @@ std::unique_ptr<ConversationStore> openSqlite(const QString &path)
 std::unique_ptr<PgConversationStore> openPostgres(const QString &conninfo, int timeoutMs)
 {
     auto store = std::make_unique<PgConversationStore>(
-        conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces), timeoutMs);
+            conninfo, QUuid::createUuid().toString(QUuid::WithoutBraces), timeoutMs);
     if (!store->isOpen()) {
-        qCCritical(lcApp, "PostgreSQL (%s): %s", qUtf8Printable(PgConnection::shown(conninfo)), qUtf8Printable(store->errorString()));
+        qCCritical(lcApp, "PostgreSQL (%s): %s", qUtf8Printable(PgConnection::shown(conninfo)),
+                   qUtf8Printable(store->errorString()));
         return nullptr;
     }
     return store;
@@ -158,12 +160,15 @@ int main(int argc, char *argv[])
         return importSqlite(options);
     case ServerOptions::Action::CheckConfig:
         std::printf("harrox: the configuration is valid%s\n",
-                    options.configPath().isEmpty() ? "" : qPrintable(QStringLiteral(" (%1)").arg(options.configPath())));
+                    options.configPath().isEmpty()
+                            ? ""
+                            : qPrintable(QStringLiteral(" (%1)").arg(options.configPath())));
         return 0;
     case ServerOptions::Action::Status: {
         QString answer;
-        const bool ok = StatusSocket::ask(options.statusSocket().isEmpty() ? QString::fromLatin1(StatusSocket::FallbackPath)
-                                                                            : options.statusSocket(),
+        const bool ok = StatusSocket::ask(options.statusSocket().isEmpty()
+                                                  ? QString::fromLatin1(StatusSocket::FallbackPath)
+                                                  : options.statusSocket(),
                                           &answer);
         std::fputs(qPrintable(answer + QLatin1Char('\n')), ok ? stdout : stderr);
         return ok ? 0 : ExitFailure;
@@ -175,8 +180,9 @@ int main(int argc, char *argv[])
     applyOpenFileLimit(options);
 
     const bool shared = !options.postgres().isEmpty();
-    const QString databasePath = shared ? QStringLiteral("PostgreSQL (%1)").arg(PgConnection::shown(options.postgres()))
-                                        : options.databasePath();
+    const QString databasePath = shared
+            ? QStringLiteral("PostgreSQL (%1)").arg(PgConnection::shown(options.postgres()))
+            : options.databasePath();
     PgConversationStore *pgStore = nullptr;
     std::unique_ptr<ConversationStore> store;
     if (shared) {
@@ -213,42 +219,42 @@ int main(int argc, char *argv[])
     SignalWatcher signalWatcher;
     if (!signalWatcher.isValid())
         qCWarning(lcApp, "SIGTERM and SIGINT are not watched; stop harrox with SIGKILL");
-    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
-                     [](int signalNumber) {
-                         qCInfo(lcApp, "signal %d: stopping", signalNumber);
-                         ServiceNotifier::stopping();
-                         QCoreApplication::quit();
-                     });
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, [](int signalNumber) {
+        qCInfo(lcApp, "signal %d: stopping", signalNumber);
+        ServiceNotifier::stopping();
+        QCoreApplication::quit();
+    });
     HarroxServer server(options.serverSettings(), room, writer);
     if (!server.listen()) {
         stopWriter();
         qCCritical(lcApp, "cannot listen on %s port %u: %s",
-                  qUtf8Printable(options.listenAddress().toString()), unsigned(options.port()),
-                  qUtf8Printable(server.errorString()));
+                   qUtf8Printable(options.listenAddress().toString()), unsigned(options.port()),
+                   qUtf8Printable(server.errorString()));
         return ExitFailure;
     }
     qCInfo(lcApp, "%s listening on %s:%u, database %s (its last %lld lines loaded), up to %d clients",
-          qUtf8Printable(ServerOptions::versionText()),
-          qUtf8Printable(server.address().toString()), unsigned(server.port()),
-          qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),
-          options.maxClients());
+           qUtf8Printable(ServerOptions::versionText()), qUtf8Printable(server.address().toString()),
+           unsigned(server.port()), qUtf8Printable(databasePath), qlonglong(conversation.lineCount()),
+           options.maxClients());
     // SIGHUP: the configuration file and the command line again; what can
     // change while everyone stays connected changes, the rest is named.
     QObject::connect(&signalWatcher, &SignalWatcher::reloadRequested, &app, [&options, &server] {
         ServiceNotifier::reloading();
         ServerOptions fresh;
         if (fresh.parse(QCoreApplication::arguments()) != ServerOptions::Action::Run) {
-            qCWarning(lcApp, "reload refused, the settings stay as they were: %s", qUtf8Printable(fresh.message()));
+            qCWarning(lcApp, "reload refused, the settings stay as they were: %s",
+                      qUtf8Printable(fresh.message()));
         } else {
             applyOpenFileLimit(fresh);
             const QStringList restart = options.takeReloadable(fresh);
             server.setSettings(options.serverSettings());
             LogFormat::setLevel(options.logLevel());
             qCInfo(lcApp, "reloaded: up to %d clients, %d from one address, log level %s",
-                  options.maxClients(), options.maxPerHost(), qUtf8Printable(options.logLevel()));
+                   options.maxClients(), options.maxPerHost(), qUtf8Printable(options.logLevel()));
             logPeers(options);
             if (!restart.isEmpty())
-                qCWarning(lcApp, "changed, but only a restart applies it: %s", qUtf8Printable(restart.join(QLatin1String(", "))));
+                qCWarning(lcApp, "changed, but only a restart applies it: %s",
+                          qUtf8Printable(restart.join(QLatin1String(", "))));
         }
         ServiceNotifier::ready();
     });
@@ -265,9 +271,9 @@ int main(int argc, char *argv[])
     // What `systemctl status harrox` shows.
     const auto figures = [&] {
         return QStringLiteral("%1 members, %2 connections, %3 lines stored")
-            .arg(room.members().size())
-            .arg(server.connectionCount())
-            .arg(conversation.lastId());
+                .arg(room.members().size())
+                .arg(server.connectionCount())
+                .arg(conversation.lastId());
     };
     QTimer statusTimer;
     const auto showStatus = [&] { ServiceNotifier::status(figures()); };
@@ -277,28 +283,32 @@ int main(int argc, char *argv[])
     // harrox --status: the same figures and every connection.
     StatusSocket statusSocket([&] {
         QString text = QStringLiteral("%1 on %2:%3, database %4: %5\n")
-                           .arg(ServerOptions::versionText(), server.address().toString())
-                           .arg(server.port())
-                           .arg(databasePath, figures());
+                               .arg(ServerOptions::versionText(), server.address().toString())
+                               .arg(server.port())
+                               .arg(databasePath, figures());
         for (const QString &line : server.connectionLines())
             text += LogFormat::oneLine(line) + QLatin1Char('\n');
         return text;
     });
-    const QString statusPath = options.statusSocket().isEmpty() ? StatusSocket::servicePath() : options.statusSocket();
+    const QString statusPath =
+            options.statusSocket().isEmpty() ? StatusSocket::servicePath() : options.statusSocket();
     if (!statusPath.isEmpty() && !statusSocket.listen(statusPath))
-        qCWarning(lcApp, "no status socket at %s: %s", qUtf8Printable(statusPath), qUtf8Printable(statusSocket.errorString()));
+        qCWarning(lcApp, "no status socket at %s: %s", qUtf8Printable(statusPath),
+                  qUtf8Printable(statusSocket.errorString()));
     if (sharing) {
         sharing->follow(server, options.postgres(),
-                        {options.beatMs(), options.expiryMs(), PgFollower::Settings().pollMs, options.dbTimeoutMs()},
+                        {options.beatMs(), options.expiryMs(), PgFollower::Settings().pollMs,
+                         options.dbTimeoutMs()},
                         conversation.lastId());
         qCInfo(lcApp, "sharing the conversation: heartbeat every %d ms, servers silent %d ms dropped",
-              options.beatMs(), options.expiryMs());
+               options.beatMs(), options.expiryMs());
     }
     if (options.live())
         qCInfo(lcApp, "live delivery: pushes within %lld KiB/s, replies at least %d ms apart",
-              qlonglong(options.pushBytesPerSecond() / ServerOptions::KiB), options.replyGapMs());
+               qlonglong(options.pushBytesPerSecond() / ServerOptions::KiB), options.replyGapMs());
     else
-        qCInfo(lcApp, "live delivery off (--no-live), replies at least %d ms apart", options.replyGapMs());
+        qCInfo(lcApp, "live delivery off (--no-live), replies at least %d ms apart",
+               options.replyGapMs());
 
     if (options.keepDays() > 0)
         qInfo("messages older than %d days are removed (--keep-days)", options.keepDays());
@@ -308,12 +318,15 @@ int main(int argc, char *argv[])
     if (shared && options.keepBytes() > 0)
         qWarning("--keep-mib bounds the SQLite database only; with --postgres, --keep-days applies");
     const PostBudget::Limits budget = options.postBudget();
-    qInfo("posting budget of a member: %d posts and %lld KiB a minute, an address %d times that (0: none)",
-          budget.postsPerMinute, qlonglong(budget.bytesPerMinute / ServerOptions::KiB), budget.hostFactor);
+    qInfo("posting budget of a member: %d posts and %lld KiB a minute, an address %d times that (0: "
+          "none)",
+          budget.postsPerMinute, qlonglong(budget.bytesPerMinute / ServerOptions::KiB),
+          budget.hostFactor);
     DiskWatch diskWatch(QFileInfo(databasePath).absolutePath());
     QTimer housekeeping;
     const auto keepHouse = [&] {
-        QMetaObject::invokeMethod(&retention, [&] { retention.sweep(QDateTime::currentDateTimeUtc()); });
+        QMetaObject::invokeMethod(&retention,
+                                  [&] { retention.sweep(QDateTime::currentDateTimeUtc()); });
         if (!shared)
             diskWatch.check();
     };

@@ -13,7 +13,8 @@ template<typename ClockType = SystemClock>
 struct FakeBackedForm1
 {
     template<typename... ClockArgs>
-    explicit FakeBackedForm1(ClockArgs &&...clockArgs) : clock(std::forward<ClockArgs>(clockArgs)...)
+    explicit FakeBackedForm1(ClockArgs &&...clockArgs)
+        : clock(std::forward<ClockArgs>(clockArgs)...)
     {
     }
 

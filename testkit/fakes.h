@@ -39,7 +39,8 @@ public:
 class FakeClock final : public Clock
 {
 public:
-    explicit FakeClock(QDateTime start) : time(std::move(start)) {}
+    explicit FakeClock(QDateTime start)
+        : time(std::move(start)) { }
     QDateTime now() const override { return time; }
     void advance(qint64 seconds) { time = time.addSecs(seconds); }
 

@@ -35,9 +35,8 @@ public:
             if (!postgres || ::chown(qPrintable(m_dir.path()), postgres->pw_uid, postgres->pw_gid) != 0)
                 return false;
         }
-        return run(QStringLiteral("initdb"), {QStringLiteral("-D"), data(), QStringLiteral("-A"), QStringLiteral("trust"),
-                                              QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-E"), QStringLiteral("UTF8")})
-            && start();
+        return run(QStringLiteral("initdb"), {QStringLiteral("-D"), data(), QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-E"), QStringLiteral("UTF8")})
+                && start();
     }
     // No TCP. fsync off unless durable: the tests kill processes, never the
     // machine; a benchmark against SQLite's synchronous=FULL keeps it on.

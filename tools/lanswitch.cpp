@@ -59,7 +59,7 @@ struct Port
 {
     int fd = -1;
     std::priority_queue<Pending, std::vector<Pending>, std::greater<>> queue;
-    Clock::time_point lastAt{};   // the latest a frame leaves, for order
+    Clock::time_point lastAt{}; // the latest a frame leaves, for order
     Clock::time_point busyUntil{}; // the rate limit's wire
 };
 
@@ -99,13 +99,17 @@ int openTap(const std::string &ns, const std::string &dev)
 
 Clock::duration ms(double value)
 {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(value));
+    return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(value));
 }
 
 class Switch
 {
 public:
-    Switch(const Options &options, std::vector<Port> ports) : m_options(options), m_ports(std::move(ports)), m_random(options.seed) {}
+    Switch(const Options &options, std::vector<Port> ports)
+        : m_options(options), m_ports(std::move(ports)), m_random(options.seed)
+    {
+    }
 
     void run()
     {
@@ -129,7 +133,10 @@ public:
     }
 
 private:
-    double uniform(double from, double to) { return std::uniform_real_distribution<double>(from, to)(m_random); }
+    double uniform(double from, double to)
+    {
+        return std::uniform_real_distribution<double>(from, to)(m_random);
+    }
     bool chance(double pct) { return pct > 0 && uniform(0, 100) < pct; }
 
     void takeSignals()
@@ -143,7 +150,8 @@ private:
             return;
         m_cut = cut;
         if (m_cut) {
-            m_cutEnds = m_options.cutForMs > 0 ? Clock::now() + ms(m_options.cutForMs) : Clock::time_point{};
+            m_cutEnds = m_options.cutForMs > 0 ? Clock::now() + ms(m_options.cutForMs)
+                                               : Clock::time_point{};
             for (Port &p : m_ports)
                 p.queue = {}; // what was on the wire is lost with it
         }
@@ -161,7 +169,8 @@ private:
             next = std::min(next, m_cutEnds);
         if (next == Clock::time_point::max())
             return 1000; // signals are looked at at least this often
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+        const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
         return int(std::clamp<long long>(left + 1, 0, 1000));
     }
 
@@ -191,7 +200,8 @@ private:
     {
         Port &port = m_ports[to];
         const Clock::time_point now = Clock::now();
-        Clock::time_point at = now + ms(m_options.delayMs + uniform(-m_options.jitterMs, m_options.jitterMs));
+        Clock::time_point at =
+                now + ms(m_options.delayMs + uniform(-m_options.jitterMs, m_options.jitterMs));
         if (m_options.rateKbit > 0) {
             // The frame takes the wire after those before it; a full queue drops it.
             const Clock::time_point start = std::max(now, port.busyUntil);
@@ -266,9 +276,10 @@ int main(int argc, char *argv[])
             ports.push_back({});
             ports.back().fd = openTap(arg.substr(0, colon), arg.substr(colon + 1));
         } else {
-            std::fprintf(stderr, "usage: lanswitch [--delay MS] [--jitter MS] [--reorder PCT] [--loss PCT] "
-                                 "[--rate KBIT] [--queue-ms MS] [--seed N] [--cut-for MS] [--pidfile FILE] "
-                                 "NETNS:TAP NETNS:TAP...\n");
+            std::fprintf(stderr,
+                         "usage: lanswitch [--delay MS] [--jitter MS] [--reorder PCT] [--loss PCT] "
+                         "[--rate KBIT] [--queue-ms MS] [--seed N] [--cut-for MS] [--pidfile FILE] "
+                         "NETNS:TAP NETNS:TAP...\n");
             return 2;
         }
     }
@@ -276,10 +287,12 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "lanswitch: two ports at least\n");
         return 2;
     }
-    struct sigaction cut{};
+    struct sigaction cut
+    { };
     cut.sa_handler = [](int) { cutSignals = cutSignals + 1; };
     ::sigaction(SIGUSR1, &cut, nullptr);
-    struct sigaction stop{};
+    struct sigaction stop
+    { };
     stop.sa_handler = [](int) { stopping = 1; };
     ::sigaction(SIGTERM, &stop, nullptr);
     ::sigaction(SIGINT, &stop, nullptr);

@@ -18,14 +18,13 @@ constexpr int Refused = 2;
 constexpr int WriteFailed = 1;
 constexpr double MaxGroup = 255;
 
-const char Usage[] =
-    "usage: pcipwrite FILE NAME ADDRESS [--no-try]\n"
-    "Appends one destination to the end of the destination list FILE (created\n"
-    "when missing); the destinations already in it stay as they are.\n"
-    "ADDRESS is four groups joined by dots, each a number of at most three\n"
-    "characters and at most 255. NAME is kept in 20 bytes of code page 932;\n"
-    "a longer name is cut, and pcipwrite says so.\n"
-    "  --no-try  the destination is kept but not tried when connecting\n";
+const char Usage[] = "usage: pcipwrite FILE NAME ADDRESS [--no-try]\n"
+                     "Appends one destination to the end of the destination list FILE (created\n"
+                     "when missing); the destinations already in it stay as they are.\n"
+                     "ADDRESS is four groups joined by dots, each a number of at most three\n"
+                     "characters and at most 255. NAME is kept in 20 bytes of code page 932;\n"
+                     "a longer name is cut, and pcipwrite says so.\n"
+                     "  --no-try  the destination is kept but not tried when connecting\n";
 
 const char *refusal(const QString &name, const std::array<QString, 4> &groups)
 {
@@ -79,8 +78,8 @@ int main(int argc, char *argv[])
     if (Cp932::encode(name).size() > PCIPRecord::NameWidth) {
         PCIPRecord stored;
         stored.fromBytes(record.toBytes());
-        std::fprintf(stderr, "pcipwrite: the name was cut to %d bytes: %s\n",
-                     PCIPRecord::NameWidth, qPrintable(stored.trimmedName()));
+        std::fprintf(stderr, "pcipwrite: the name was cut to %d bytes: %s\n", PCIPRecord::NameWidth,
+                     qPrintable(stored.trimmedName()));
     }
     return 0;
 }

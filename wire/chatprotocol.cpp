@@ -35,8 +35,8 @@ QString composeRequest(QStringView verb, QStringView payload, QStringView client
                        QStringView lineCount)
 {
     QString request;
-    request.reserve(verb.size() + payload.size() + AddressSeparator.size()
-                    + clientAddress.size() + LineCountSeparator.size() + lineCount.size());
+    request.reserve(verb.size() + payload.size() + AddressSeparator.size() + clientAddress.size()
+                    + LineCountSeparator.size() + lineCount.size());
     request += verb;
     request += payload;
     request += AddressSeparator;

@@ -63,7 +63,7 @@ QString composeRequest(QStringView verb, QStringView payload, QStringView client
 
 struct ReplyParts
 {
-    QString left;  // members, shown in Text4
+    QString left; // members, shown in Text4
     QString right; // conversation, shown in Text3
     bool divided = false; // false: the reply held no separator
 };

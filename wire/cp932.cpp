@@ -40,8 +40,8 @@ struct DecodeTables
             UChar out[4];
             UErrorCode error = U_ZERO_ERROR;
             ucnv_reset(converter.get());
-            ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr,
-                                nullptr, &error);
+            ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                                &error);
             const int n = ucnv_toUChars(converter.get(), out, 4, bytes, length, &error);
             return (U_SUCCESS(error) && n == 1) ? out[0] : Invalid;
         };
@@ -132,9 +132,8 @@ qsizetype decodeInto(const unsigned char *bytes, qsizetype size, char16_t *out, 
 QString decodeBytes(QByteArrayView bytes, int *heldLead)
 {
     QString text(bytes.size(), Qt::Uninitialized);
-    const qsizetype n = decodeInto(reinterpret_cast<const unsigned char *>(bytes.data()),
-                                   bytes.size(), reinterpret_cast<char16_t *>(text.data()),
-                                   heldLead);
+    const qsizetype n = decodeInto(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                   reinterpret_cast<char16_t *>(text.data()), heldLead);
     text.truncate(n);
     return text;
 }
@@ -182,9 +181,9 @@ QByteArray encode(QStringView text)
         const qsizetype at = out.size();
         out.resize(at + UCNV_GET_MAX_BYTES_FOR_STRING(run.size(), 2));
         UErrorCode error = U_ZERO_ERROR;
-        const int n = ucnv_fromUChars(converter.get(), out.data() + at, int(out.size() - at),
-                                      reinterpret_cast<const UChar *>(run.utf16()),
-                                      int(run.size()), &error);
+        const int n =
+                ucnv_fromUChars(converter.get(), out.data() + at, int(out.size() - at),
+                                reinterpret_cast<const UChar *>(run.utf16()), int(run.size()), &error);
         if (U_FAILURE(error)) {
             out.resize(at);
             out.append(QByteArray(run.size(), '?'));

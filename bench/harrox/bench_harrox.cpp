@@ -55,8 +55,7 @@ class LoadClient : public QObject
 public:
     explicit LoadClient(int index, std::vector<qint64> &latencies,
                         std::vector<qint64> &messageLatencies, QObject *parent = nullptr)
-        : QObject(parent), m_index(index), m_latencies(latencies),
-          m_messageLatencies(messageLatencies)
+        : QObject(parent), m_index(index), m_latencies(latencies), m_messageLatencies(messageLatencies)
     {
         m_socket.bind(QHostAddress::LocalHost, 0);
         m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -190,21 +189,24 @@ struct Load
 bool connectAll(Load &load, int count, quint16 port)
 {
     for (int i = 0; i < count; ++i) {
-        load.clients.push_back(
-            std::make_unique<LoadClient>(i, load.latencies, load.messageLatencies));
+        load.clients.push_back(std::make_unique<LoadClient>(i, load.latencies, load.messageLatencies));
         load.clients.back()->connectTo(port);
     }
-    if (!waitUntil([&] {
-            return std::all_of(load.clients.begin(), load.clients.end(),
-                               [](const auto &c) { return c->isConnected(); });
-        }, WaitMs))
+    if (!waitUntil(
+                [&] {
+                    return std::all_of(load.clients.begin(), load.clients.end(),
+                                       [](const auto &c) { return c->isConnected(); });
+                },
+                WaitMs))
         return false;
     for (auto &client : load.clients)
         client->join();
-    return waitUntil([&] {
-        return std::all_of(load.clients.begin(), load.clients.end(),
-                           [](const auto &c) { return c->joined(); });
-    }, WaitMs);
+    return waitUntil(
+            [&] {
+                return std::all_of(load.clients.begin(), load.clients.end(),
+                                   [](const auto &c) { return c->joined(); });
+            },
+            WaitMs);
 }
 
 Figures run(Load &load, int seconds)
@@ -243,8 +245,8 @@ void print(const char *name, const Figures &f)
     std::printf("%-7s %9.1f req/s  p50 %7.3f ms  p99 %7.3f ms  (%lld replies, %.0f bytes avg; "
                 "%lld to messages, p99 %.3f ms)\n",
                 name, f.requestsPerSecond, f.p50Ms, f.p99Ms, qlonglong(f.replies),
-                f.replies ? double(f.replyBytes) / double(f.replies) : 0.0,
-                qlonglong(f.messages), f.messageP99Ms);
+                f.replies ? double(f.replyBytes) / double(f.replies) : 0.0, qlonglong(f.messages),
+                f.messageP99Ms);
 }
 
 } // namespace
@@ -254,12 +256,15 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Seconds per run."),
-                                           QStringLiteral("n"), QString::number(DefaultSeconds));
-    const QCommandLineOption clientsOption(QStringLiteral("clients"), QStringLiteral("Concurrent clients."),
-                                           QStringLiteral("n"), QString::number(DefaultClients));
-    const QCommandLineOption harroxOption(QStringLiteral("harrox"), QStringLiteral("The server binary."),
-                                          QStringLiteral("path"), QStringLiteral(HARROX_PATH));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Seconds per run."), QStringLiteral("n"),
+                                           QString::number(DefaultSeconds));
+    const QCommandLineOption clientsOption(QStringLiteral("clients"),
+                                           QStringLiteral("Concurrent clients."), QStringLiteral("n"),
+                                           QString::number(DefaultClients));
+    const QCommandLineOption harroxOption(QStringLiteral("harrox"),
+                                          QStringLiteral("The server binary."), QStringLiteral("path"),
+                                          QStringLiteral(HARROX_PATH));
     parser.addOptions({secondsOption, clientsOption, harroxOption});
     parser.process(app);
     const int seconds = std::max(1, parser.value(secondsOption).toInt());

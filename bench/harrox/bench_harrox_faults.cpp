@@ -14,12 +14,12 @@
 //   bench_harrox_faults [--fault-seconds N]     (BENCH_LOGS=DIR keeps the logs)
 //
 // Goals: lost 0 in every case, no post waits 10 s without an answer.
+#include "chatroom.h"
 #include "harroxprocess.h"
 #include "pgcluster.h"
 #include "pgconnection.h"
 #include "pgrelay.h"
 #include "waituntil.h"
-#include "chatroom.h"
 #include "wire/cp932.h"
 
 #include <QCommandLineParser>
@@ -58,8 +58,8 @@ struct Server : HarroxProcess
     ~Server() { stop(SIGKILL); }
     bool start(const QString &conninfo)
     {
-        return HarroxProcess::start({QStringLiteral("--postgres"), conninfo, QStringLiteral("--no-live"),
-                                     QStringLiteral("--reply-gap=0")});
+        return HarroxProcess::start({QStringLiteral("--postgres"), conninfo,
+                                     QStringLiteral("--no-live"), QStringLiteral("--reply-gap=0")});
     }
     void stop(int signalNumber)
     {
@@ -77,7 +77,8 @@ struct Server : HarroxProcess
 class Writer : public QObject
 {
 public:
-    Writer(QString name, const quint16 &port, QElapsedTimer &clock) : m_name(std::move(name)), m_port(port), m_clock(clock)
+    Writer(QString name, const quint16 &port, QElapsedTimer &clock)
+        : m_name(std::move(name)), m_port(port), m_clock(clock)
     {
         connect(&m_socket, &QTcpSocket::connected, this, [this] {
             m_joining = true;
@@ -90,7 +91,8 @@ public:
                 QTimer::singleShot(200, this, &Writer::connectAgain);
         });
         m_giveUp.setSingleShot(true);
-        connect(&m_giveUp, &QTimer::timeout, this, [this] { answered(false), m_socket.abort(), connectAgain(); });
+        connect(&m_giveUp, &QTimer::timeout, this,
+                [this] { answered(false), m_socket.abort(), connectAgain(); });
     }
     void begin() { m_running = true, connectAgain(); }
     void end() { m_running = false; }
@@ -132,7 +134,9 @@ private:
         if (m_received.endsWith(Cp932::encode(ChatRoom::NotStoredNotice.toString() + m_text))) {
             ++refused;
             answered(true);
-        } else if (m_received.contains("/*/") && (m_received.endsWith("> " + m_text.toUtf8()) || m_received.contains("> " + m_text.toUtf8() + "\r\n"))) {
+        } else if (m_received.contains("/*/")
+                   && (m_received.endsWith("> " + m_text.toUtf8())
+                       || m_received.contains("> " + m_text.toUtf8() + "\r\n"))) {
             // Lines of others committed since may follow it.
             acknowledged.append(m_text);
             ackTimes.append(m_clock.elapsed());
@@ -173,7 +177,8 @@ private:
 // Every process of the cluster: the postmaster of postmaster.pid and its children.
 QList<pid_t> clusterProcesses(const QString &conninfo)
 {
-    const QString folder = QRegularExpression(QStringLiteral("host=(\\S+)")).match(conninfo).captured(1);
+    const QString folder =
+            QRegularExpression(QStringLiteral("host=(\\S+)")).match(conninfo).captured(1);
     QFile pidFile(folder + QStringLiteral("/data/postmaster.pid"));
     if (!pidFile.open(QIODevice::ReadOnly))
         return {};
@@ -213,7 +218,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption faultSeconds(QStringLiteral("fault-seconds"), QStringLiteral("How long each fault lasts (default 8)."),
+    const QCommandLineOption faultSeconds(QStringLiteral("fault-seconds"),
+                                          QStringLiteral("How long each fault lasts (default 8)."),
                                           QStringLiteral("n"), QStringLiteral("8"));
     parser.addOption(faultSeconds);
     parser.addHelpOption();
@@ -225,20 +231,24 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "no PostgreSQL 15 cluster could be started\n");
         return 1;
     }
-    const QStringList cases{QStringLiteral("SIGKILL of server a"), QStringLiteral("database restarted (immediate)"),
-                            QStringLiteral("database stopped (SIGSTOP)"), QStringLiteral("a's path frozen (relay)")};
+    const QStringList cases{
+            QStringLiteral("SIGKILL of server a"), QStringLiteral("database restarted (immediate)"),
+            QStringLiteral("database stopped (SIGSTOP)"), QStringLiteral("a's path frozen (relay)")};
     std::printf("%d writers on each of two servers; each fault lasts %d s, then %d s to recover\n\n",
                 WritersPerServer, faultMs / 1000, RecoverMs / 1000);
-    std::printf("%-32s %6s %7s %10s %5s %10s %12s %14s\n", "case", "acked", "refused", "unanswered", "lost",
-                "duplicated", "longest wait", "b kept acking");
+    std::printf("%-32s %6s %7s %10s %5s %10s %12s %14s\n", "case", "acked", "refused", "unanswered",
+                "lost", "duplicated", "longest wait", "b kept acking");
     bool goals = true;
     for (int c = 0; c < cases.size(); ++c) {
         const QString name = QStringLiteral("f%1").arg(c);
         PgConnection admin(cluster.conninfo());
         // Asynchronous commit, as an administrator may set for speed: what
         // harrox acknowledges must not depend on it.
-        if (!admin.open() || !admin.exec(qPrintable(QStringLiteral("CREATE DATABASE %1").arg(name))).ok()
-            || !admin.exec(qPrintable(QStringLiteral("ALTER DATABASE %1 SET synchronous_commit = off").arg(name))).ok()) {
+        if (!admin.open()
+            || !admin.exec(qPrintable(QStringLiteral("CREATE DATABASE %1").arg(name))).ok()
+            || !admin.exec(qPrintable(QStringLiteral("ALTER DATABASE %1 SET synchronous_commit = off")
+                                              .arg(name)))
+                        .ok()) {
             std::fprintf(stderr, "%s\n", qPrintable(admin.errorString()));
             return 1;
         }
@@ -256,13 +266,16 @@ int main(int argc, char *argv[])
         std::vector<std::unique_ptr<Writer>> writers;
         for (int w = 0; w < 2 * WritersPerServer; ++w) {
             const bool onA = w < WritersPerServer;
-            writers.push_back(std::make_unique<Writer>(QStringLiteral("%1w%2").arg(QLatin1Char(onA ? 'a' : 'b')).arg(w), onA ? a.port : b.port, clock));
+            writers.push_back(std::make_unique<Writer>(
+                    QStringLiteral("%1w%2").arg(QLatin1Char(onA ? 'a' : 'b')).arg(w),
+                    onA ? a.port : b.port, clock));
             writers.back()->begin();
         }
         pause(WarmUpMs);
         // The worst moment: a holds the lock of the posts' order.
         if (c == 3)
-            relay.freezeAfter(QByteArrayLiteral("\0post_lock\0")), waitUntil([&] { return relay.frozen(); }, GiveUpMs);
+            relay.freezeAfter(QByteArrayLiteral("\0post_lock\0")),
+                    waitUntil([&] { return relay.frozen(); }, GiveUpMs);
         const qint64 faultStart = clock.elapsed();
         QList<pid_t> stopped;
         switch (c) {
@@ -292,7 +305,12 @@ int main(int argc, char *argv[])
         pause(RecoverMs);
         for (auto &writer : writers)
             writer->end();
-        waitUntil([&] { return std::all_of(writers.begin(), writers.end(), [](const auto &w) { return w->idle(); }); }, GiveUpMs + 1000);
+        waitUntil(
+                [&] {
+                    return std::all_of(writers.begin(), writers.end(),
+                                       [](const auto &w) { return w->idle(); });
+                },
+                GiveUpMs + 1000);
 
         Outcome outcome;
         QList<qint64> bAcks;
@@ -308,7 +326,9 @@ int main(int argc, char *argv[])
         }
         outcome.acknowledged = int(acked.size());
         PgConnection reader(db);
-        const PgResult rows = reader.open() ? reader.exec("SELECT body, count(*) FROM messages GROUP BY body") : PgResult();
+        const PgResult rows = reader.open()
+                ? reader.exec("SELECT body, count(*) FROM messages GROUP BY body")
+                : PgResult();
         QHash<QString, qint64> stored;
         for (int row = 0; row < rows.rows(); ++row)
             stored.insert(rows.text(row, 0), rows.int64(row, 1));
@@ -324,24 +344,29 @@ int main(int argc, char *argv[])
                     gap = std::max(gap, at - last), last = at;
             }
             gap = std::max(gap, faultEnd - last);
-            outcome.healthy = gap <= HealthyGapMs ? QStringLiteral("yes (%1 ms)").arg(gap) : QStringLiteral("NO (%1 ms)").arg(gap);
+            outcome.healthy = gap <= HealthyGapMs ? QStringLiteral("yes (%1 ms)").arg(gap)
+                                                  : QStringLiteral("NO (%1 ms)").arg(gap);
             goals = goals && gap <= HealthyGapMs;
         }
         if (!rows.ok())
-            std::fprintf(stderr, "the database could not be read: %s\n", qPrintable(reader.errorString()));
+            std::fprintf(stderr, "the database could not be read: %s\n",
+                         qPrintable(reader.errorString()));
         goals = goals && rows.ok() && outcome.lost == 0 && outcome.longestWaitMs <= 10000;
-        std::printf("%-32s %6d %7d %10d %5d %10d %9lld ms %14s\n", qPrintable(cases[c]), outcome.acknowledged, outcome.refused,
-                    outcome.unanswered, outcome.lost, outcome.duplicated, qlonglong(outcome.longestWaitMs), qPrintable(outcome.healthy));
+        std::printf("%-32s %6d %7d %10d %5d %10d %9lld ms %14s\n", qPrintable(cases[c]),
+                    outcome.acknowledged, outcome.refused, outcome.unanswered, outcome.lost,
+                    outcome.duplicated, qlonglong(outcome.longestWaitMs), qPrintable(outcome.healthy));
         std::fflush(stdout);
         writers.clear();
         a.stop(SIGTERM);
         b.stop(SIGTERM);
         if (!qEnvironmentVariableIsEmpty("BENCH_LOGS")) {
-            QFile la(qEnvironmentVariable("BENCH_LOGS") + QStringLiteral("/%1-a.log").arg(c)), lb(qEnvironmentVariable("BENCH_LOGS") + QStringLiteral("/%1-b.log").arg(c));
+            QFile la(qEnvironmentVariable("BENCH_LOGS") + QStringLiteral("/%1-a.log").arg(c)),
+                    lb(qEnvironmentVariable("BENCH_LOGS") + QStringLiteral("/%1-b.log").arg(c));
             if (la.open(QIODevice::WriteOnly) && lb.open(QIODevice::WriteOnly))
                 la.write(a.log.toUtf8()), lb.write(b.log.toUtf8());
         }
     }
-    std::printf("\ngoals (lost 0, every answer within 10 s, b acknowledging every 2 s): %s\n", goals ? "met" : "NOT met");
+    std::printf("\ngoals (lost 0, every answer within 10 s, b acknowledging every 2 s): %s\n",
+                goals ? "met" : "NOT met");
     return goals ? 0 : 1;
 }

@@ -21,8 +21,8 @@
 // in the greedy case, bystanders answered within 1 s.
 #include "harroxprocess.h"
 #include "postbudget.h"
-#include "waituntil.h"
 #include "sqliteconversationstore.h"
+#include "waituntil.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -63,8 +63,9 @@ constexpr double SecondsPerHour = 3600;
 constexpr double MiB = 1024 * 1024;
 // Off: no budget, a cache as large as the 16 renders it held before, and
 // queues as long as clients like.
-const QStringList BudgetsOff{QStringLiteral("--posts-per-minute=0"), QStringLiteral("--kib-per-minute=0"),
-                             QStringLiteral("--host-budget=0"), QStringLiteral("--reply-cache-mib=4096"),
+const QStringList BudgetsOff{QStringLiteral("--posts-per-minute=0"),
+                             QStringLiteral("--kib-per-minute=0"), QStringLiteral("--host-budget=0"),
+                             QStringLiteral("--reply-cache-mib=4096"),
                              QStringLiteral("--queue-mib=1048576")};
 
 QByteArray request(QByteArrayView verb, const QByteArray &payload, int lines)
@@ -75,7 +76,8 @@ QByteArray request(QByteArrayView verb, const QByteArray &payload, int lines)
 // A client bound to one loopback address; it (re)joins on every connect.
 struct Peer
 {
-    Peer(const char *from, QByteArray joinRequest, quint16 port) : join(std::move(joinRequest)), port(port)
+    Peer(const char *from, QByteArray joinRequest, quint16 port)
+        : join(std::move(joinRequest)), port(port)
     {
         socket.bind(QHostAddress(QString::fromLatin1(from)), 0);
         QObject::connect(&socket, &QTcpSocket::connected, [this] { socket.write(join); });
@@ -84,7 +86,8 @@ struct Peer
     void reconnectWhenDropped()
     {
         QObject::connect(&socket, &QTcpSocket::disconnected, [this] {
-            QTimer::singleShot(ReconnectMs, &socket, [this] { socket.connectToHost(QHostAddress::LocalHost, port); });
+            QTimer::singleShot(ReconnectMs, &socket,
+                               [this] { socket.connectToHost(QHostAddress::LocalHost, port); });
         });
     }
     QByteArray join;
@@ -134,7 +137,8 @@ void seed(const QString &db, int rows, int bytes)
     for (int done = 0; done < rows; done += SeedBatch) {
         QList<StoredMessage> batch;
         for (int i = done; i < std::min(rows, done + SeedBatch); ++i)
-            batch.append({QDateTime::currentDateTimeUtc(), QStringLiteral("seed"), QString(bytes, u'x'), QStringLiteral("127.0.0.9:9")});
+            batch.append({QDateTime::currentDateTimeUtc(), QStringLiteral("seed"), QString(bytes, u'x'),
+                          QStringLiteral("127.0.0.9:9")});
         store.append(batch);
     }
 }
@@ -151,7 +155,8 @@ Figures runCase(const QString &name, bool budgets, int seconds)
     // Its log would grow with every join and drop; only its end is shown.
     server.process.setStandardErrorFile(dir.filePath(QStringLiteral("harrox.log")));
     Figures figures;
-    if (!server.start(QStringList{QStringLiteral("--db"), db} + (budgets ? QStringList() : BudgetsOff))) {
+    if (!server.start(QStringList{QStringLiteral("--db"), db}
+                      + (budgets ? QStringList() : BudgetsOff))) {
         figures.note = QStringLiteral("harrox did not start");
         return figures;
     }
@@ -166,7 +171,8 @@ Figures runCase(const QString &name, bool budgets, int seconds)
     if (name == QLatin1String("flood")) {
         const QByteArray line = request("NormalTel", QByteArray(FloodLineBytes, 'f'), 1);
         for (int i = 0; i < Flooders; ++i) {
-            auto peer = std::make_unique<Peer>("127.0.0.1", request("CanEnter?", "flood" + QByteArray::number(i), 1), port);
+            auto peer = std::make_unique<Peer>(
+                    "127.0.0.1", request("CanEnter?", "flood" + QByteArray::number(i), 1), port);
             // Back to back: the next line as soon as the last has left.
             const auto more = [p = peer.get(), line] {
                 p->socket.readAll();
@@ -180,12 +186,14 @@ Figures runCase(const QString &name, bool budgets, int seconds)
     } else if (name == QLatin1String("greedy")) {
         for (int i = 0; i < Greedy; ++i) {
             const int lines = GreedyRows - i;
-            auto peer = std::make_unique<Peer>("127.0.0.1", request("CanEnter?", "greedy" + QByteArray::number(i), lines), port);
+            auto peer = std::make_unique<Peer>(
+                    "127.0.0.1", request("CanEnter?", "greedy" + QByteArray::number(i), lines), port);
             peer->socket.setReadBufferSize(1);
             peer->reconnectWhenDropped();
             auto *timer = new QTimer(&peer->socket);
             QObject::connect(timer, &QTimer::timeout, [p = peer.get(), lines] {
-                if (p->socket.state() == QAbstractSocket::ConnectedState && p->socket.bytesToWrite() == 0)
+                if (p->socket.state() == QAbstractSocket::ConnectedState
+                    && p->socket.bytesToWrite() == 0)
                     p->socket.write(request("/Reflesh/", {}, lines));
             });
             timer->start(GreedyEveryMs);
@@ -193,16 +201,19 @@ Figures runCase(const QString &name, bool budgets, int seconds)
         }
     } else {
         for (int i = 0; i < Joiners; ++i) {
-            auto peer = std::make_unique<Peer>("127.0.0.1", request("CanEnter?", "joiner" + QByteArray::number(i), LongRows), port);
+            auto peer = std::make_unique<Peer>(
+                    "127.0.0.1", request("CanEnter?", "joiner" + QByteArray::number(i), LongRows),
+                    port);
             auto received = std::make_shared<qint64>(0);
-            QObject::connect(&peer->socket, &QTcpSocket::readyRead, [p = peer.get(), received, &joinsAnswered] {
-                *received += p->socket.readAll().size();
-                if (*received >= qint64(LongRows) * LongLineBytes) {
-                    ++joinsAnswered;
-                    *received = -1; // what still comes is not a drop
-                    p->socket.disconnectFromHost();
-                }
-            });
+            QObject::connect(&peer->socket, &QTcpSocket::readyRead,
+                             [p = peer.get(), received, &joinsAnswered] {
+                                 *received += p->socket.readAll().size();
+                                 if (*received >= qint64(LongRows) * LongLineBytes) {
+                                     ++joinsAnswered;
+                                     *received = -1; // what still comes is not a drop
+                                     p->socket.disconnectFromHost();
+                                 }
+                             });
             QObject::connect(&peer->socket, &QTcpSocket::disconnected, [received, &joinsDropped] {
                 joinsDropped += *received >= 0;
                 *received = 0;
@@ -250,9 +261,11 @@ Figures runCase(const QString &name, bool budgets, int seconds)
     if (bWaits)
         figures.pushWaitMs = std::max(figures.pushWaitMs, sent.elapsed());
     figures.peakRssMiB = peakRssMiB(harrox.processId());
-    figures.growthMiBPerHour = double(fileBytes(db) - startBytes) / MiB * SecondsPerHour * 1000 / double(clock.elapsed());
+    figures.growthMiBPerHour =
+            double(fileBytes(db) - startBytes) / MiB * SecondsPerHour * 1000 / double(clock.elapsed());
     if (name == QLatin1String("long"))
-        figures.note = QStringLiteral("joins answered %1, dropped %2").arg(joinsAnswered).arg(joinsDropped);
+        figures.note =
+                QStringLiteral("joins answered %1, dropped %2").arg(joinsAnswered).arg(joinsDropped);
     bystander.stop();
     load.clear();
     harrox.terminate();
@@ -273,33 +286,42 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Seconds per case and setting."),
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Seconds per case and setting."),
                                            QStringLiteral("n"), QString::number(DefaultSeconds));
     parser.addOption(secondsOption);
-    const QCommandLineOption caseOption(QStringLiteral("case"), QStringLiteral("Only this case: flood, greedy or long."),
+    const QCommandLineOption caseOption(QStringLiteral("case"),
+                                        QStringLiteral("Only this case: flood, greedy or long."),
                                         QStringLiteral("name"));
     parser.addOption(caseOption);
     parser.process(app);
     const int seconds = std::max(1, parser.value(secondsOption).toInt());
     QStringList cases{QStringLiteral("flood"), QStringLiteral("greedy"), QStringLiteral("long")};
     if (parser.isSet(caseOption))
-        cases = QStringList{parser.value(caseOption)}.filter(QRegularExpression(QStringLiteral("^(flood|greedy|long)$")));
+        cases = QStringList{parser.value(caseOption)}.filter(
+                QRegularExpression(QStringLiteral("^(flood|greedy|long)$")));
 
-    std::printf("%d s per case; growth of the database file and its WAL; bystanders on their own addresses\n", seconds);
-    std::printf("%-7s %-8s %14s %10s %12s %12s  %s\n", "case", "budgets", "growth MiB/h", "peak RSS", "post wait", "push wait", "");
+    std::printf("%d s per case; growth of the database file and its WAL; bystanders on their own "
+                "addresses\n",
+                seconds);
+    std::printf("%-7s %-8s %14s %10s %12s %12s  %s\n", "case", "budgets", "growth MiB/h", "peak RSS",
+                "post wait", "push wait", "");
     for (const QString &name : std::as_const(cases)) {
         for (const bool budgets : {true, false}) {
             const Figures f = runCase(name, budgets, seconds);
-            std::printf("%-7s %-8s %14.0f %7.0f MiB %9lld ms %9lld ms  %s\n", qPrintable(name), budgets ? "on" : "off",
-                        f.growthMiBPerHour, f.peakRssMiB, qlonglong(f.postWaitMs), qlonglong(f.pushWaitMs), qPrintable(f.note));
+            std::printf("%-7s %-8s %14.0f %7.0f MiB %9lld ms %9lld ms  %s\n", qPrintable(name),
+                        budgets ? "on" : "off", f.growthMiBPerHour, f.peakRssMiB,
+                        qlonglong(f.postWaitMs), qlonglong(f.pushWaitMs), qPrintable(f.note));
             std::fflush(stdout);
         }
     }
-    const double perMinute = double(PostBudget::DefaultBytesPerMinute * PostBudget::DefaultHostFactor) / MiB;
+    const double perMinute =
+            double(PostBudget::DefaultBytesPerMinute * PostBudget::DefaultHostFactor) / MiB;
     // Within a short run the burst counts for much: the bound for this run.
     const double burst = perMinute / PostBudget::BurstDivisor;
     std::printf("the budget of one address as it comes: %.0f MiB a minute after a burst of %.1f MiB: "
                 "%.0f MiB an hour, %.0f MiB/h over %d s\n",
-                perMinute, burst, perMinute * 60, (burst + perMinute * seconds / 60) * SecondsPerHour / seconds, seconds);
+                perMinute, burst, perMinute * 60,
+                (burst + perMinute * seconds / 60) * SecondsPerHour / seconds, seconds);
     return 0;
 }

@@ -9,8 +9,8 @@
 // instead) once its previous reply has come, and times the reply. Then 200
 // clients of a second server time each post through the first, one a second.
 #include "harroxprocess.h"
-#include "pgcluster.h"
 #include "percentile.h"
+#include "pgcluster.h"
 #include "waituntil.h"
 
 #include <QCommandLineParser>
@@ -56,7 +56,10 @@ public:
         m_sent.start();
         m_socket.write(request);
     }
-    void startLoad(int offsetMs) { QTimer::singleShot(offsetMs, this, [this] { m_timer.start(TickMs); }); }
+    void startLoad(int offsetMs)
+    {
+        QTimer::singleShot(offsetMs, this, [this] { m_timer.start(TickMs); });
+    }
     void stop() { m_timer.stop(), m_measuring = false; }
 
     bool joined = false;
@@ -70,7 +73,8 @@ private:
             return;
         m_measuring = true;
         m_posting = ++m_ticks % MessageEveryTicks == m_index % MessageEveryTicks;
-        send(m_posting ? "NormalTelmessage " + QByteArray::number(m_ticks) + " from " + QByteArray::number(m_index) + Address + "10"
+        send(m_posting ? "NormalTelmessage " + QByteArray::number(m_ticks) + " from "
+                             + QByteArray::number(m_index) + Address + "10"
                        : "/Reflesh/" + Address + "10");
     }
     void onReply(const QByteArray &data)
@@ -108,7 +112,12 @@ std::vector<std::unique_ptr<Client>> joinAll(int count, quint16 port)
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < count; ++i)
         clients.push_back(std::make_unique<Client>(i, port));
-    waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->joined; }); }, WaitMs);
+    waitUntil(
+            [&] {
+                return std::all_of(clients.begin(), clients.end(),
+                                   [](const auto &c) { return c->joined; });
+            },
+            WaitMs);
     return clients;
 }
 
@@ -116,7 +125,8 @@ std::vector<std::unique_ptr<Client>> joinAll(int count, quint16 port)
 // its store take, so neither the reply gap nor pushes are in the way.
 void load(const char *name, const QStringList &arguments, int clients, int seconds)
 {
-    Harrox harrox(arguments + QStringList{QStringLiteral("--no-live"), QStringLiteral("--reply-gap=0")});
+    Harrox harrox(arguments
+                  + QStringList{QStringLiteral("--no-live"), QStringLiteral("--reply-gap=0")});
     auto all = joinAll(clients, harrox.port);
     std::mt19937 random(1);
     for (auto &c : all)
@@ -128,9 +138,10 @@ void load(const char *name, const QStringList &arguments, int clients, int secon
         posts.insert(posts.end(), c->posts.begin(), c->posts.end());
         refreshes.insert(refreshes.end(), c->refreshes.begin(), c->refreshes.end());
     }
-    std::printf("%-10s post p50 %7.3f ms  p99 %7.3f ms (%zu)   refresh p50 %7.3f ms  p99 %7.3f ms (%zu)\n", name,
-                percentile(posts, 0.5), percentile(posts, 0.99), posts.size(), percentile(refreshes, 0.5),
-                percentile(refreshes, 0.99), refreshes.size());
+    std::printf(
+            "%-10s post p50 %7.3f ms  p99 %7.3f ms (%zu)   refresh p50 %7.3f ms  p99 %7.3f ms (%zu)\n",
+            name, percentile(posts, 0.5), percentile(posts, 0.99), posts.size(),
+            percentile(refreshes, 0.5), percentile(refreshes, 0.99), refreshes.size());
 }
 
 } // namespace
@@ -140,8 +151,12 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Seconds per run."), QStringLiteral("n"), QStringLiteral("20"));
-    const QCommandLineOption clientsOption(QStringLiteral("clients"), QStringLiteral("Concurrent clients."), QStringLiteral("n"), QStringLiteral("200"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Seconds per run."), QStringLiteral("n"),
+                                           QStringLiteral("20"));
+    const QCommandLineOption clientsOption(QStringLiteral("clients"),
+                                           QStringLiteral("Concurrent clients."), QStringLiteral("n"),
+                                           QStringLiteral("200"));
     parser.addOptions({secondsOption, clientsOption});
     parser.process(app);
     const int seconds = std::max(1, parser.value(secondsOption).toInt());
@@ -155,8 +170,10 @@ int main(int argc, char *argv[])
     }
     QTemporaryDir dir;
     std::printf("%d clients, one request each per %d ms, %d s per run; SQLite WAL synchronous=FULL, "
-                "PostgreSQL fsync=on synchronous_commit=on\n", clients, TickMs, seconds);
-    load("sqlite", {QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db"))}, clients, seconds);
+                "PostgreSQL fsync=on synchronous_commit=on\n",
+                clients, TickMs, seconds);
+    load("sqlite", {QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db"))}, clients,
+         seconds);
     load("postgres", {QStringLiteral("--postgres"), cluster.conninfo()}, clients, seconds);
 
     // Cross-server: posts through a, every client of b times the push that shows them.
@@ -183,7 +200,10 @@ int main(int argc, char *argv[])
         marker = "cross-" + QByteArray::number(i) + '.';
         std::fill(seenAt.begin(), seenAt.end(), 0);
         qint64 ackedAt = 0;
-        poster[0]->seen = [&](const QByteArray &data) { if (data.contains(marker)) ackedAt = clock.nsecsElapsed(); };
+        poster[0]->seen = [&](const QByteArray &data) {
+            if (data.contains(marker))
+                ackedAt = clock.nsecsElapsed();
+        };
         poster[0]->send("NormalTel" + marker + Address + "1");
         waitUntil([&] { return ackedAt > 0 && allSeen(); }, WaitMs);
         for (qint64 at : seenAt) {
@@ -191,8 +211,9 @@ int main(int argc, char *argv[])
                 delays.push_back(double(at - ackedAt) / 1e6);
         }
     }
-    std::printf("cross-server post to screen (a's ack to b's clients, live): p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms (%zu of %d)\n",
-                percentile(delays, 0.5), percentile(delays, 0.99), percentile(delays, 1.0), delays.size(),
-                CrossPosts * clients);
+    std::printf("cross-server post to screen (a's ack to b's clients, live): p50 %7.3f ms  p99 %7.3f "
+                "ms  max %7.3f ms (%zu of %d)\n",
+                percentile(delays, 0.5), percentile(delays, 0.99), percentile(delays, 1.0),
+                delays.size(), CrossPosts * clients);
     return 0;
 }

@@ -92,7 +92,8 @@ int openClient(int index, quint16 port)
 void sendAll(int fd, const QByteArray &bytes)
 {
     for (qsizetype sent = 0; sent < bytes.size();) {
-        const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        const ssize_t n =
+                ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
         if (n <= 0)
             return;
         sent += n;
@@ -143,7 +144,8 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
     // To a file: a pipe that nobody reads would stop the server.
     harrox.process.setStandardErrorFile(dir.filePath(QStringLiteral("harrox.log")));
     if (!harrox.start({QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
-                       QStringLiteral("--max-clients"), QString::number(size + 100)}, 10000))
+                       QStringLiteral("--max-clients"), QString::number(size + 100)},
+                      10000))
         return result;
     const quint16 port = harrox.port;
     const qint64 rssIdle = residentKiB(harrox.process.processId());
@@ -175,14 +177,16 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
         epoll_event event{EPOLLIN, {}};
         event.data.u32 = uint32_t(i);
         ::epoll_ctl(epoll, EPOLL_CTL_ADD, clients[i].fd, &event);
-        sendAll(clients[i].fd, i < size_t(size) ? "CanEnter?user" + QByteArray::number(qulonglong(i)) + Tail + "0"
-                                                : "/Reflesh/" + Tail + "0");
+        sendAll(clients[i].fd,
+                i < size_t(size) ? "CanEnter?user" + QByteArray::number(qulonglong(i)) + Tail + "0"
+                                 : "/Reflesh/" + Tail + "0");
         pump(0, joinReply);
     }
     while (joined < int(clients.size()) && Clock::now() < setupEnd)
         pump(10, joinReply);
     if (joined < int(clients.size())) {
-        std::fprintf(stderr, "%s: only %d of %zu clients joined\n", qPrintable(binary), joined, clients.size());
+        std::fprintf(stderr, "%s: only %d of %zu clients joined\n", qPrintable(binary), joined,
+                     clients.size());
         harrox.process.kill();
         harrox.process.waitForFinished();
         return result;
@@ -202,7 +206,8 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
     std::vector<bool> probeWaiting(Probes);
     // Each one first past the gap after its reply in the setup.
     for (int p = 0; p < Probes; ++p)
-        clients[size_t(size + p)].due = start + std::chrono::milliseconds(ProbeEveryMs) * (Probes + p) / Probes;
+        clients[size_t(size + p)].due =
+                start + std::chrono::milliseconds(ProbeEveryMs) * (Probes + p) / Probes;
     std::vector<double> probeMs;
     const Clock::time_point end = start + std::chrono::seconds(seconds);
     const qint64 cpuBefore = cpuTicks(harrox.process.processId());
@@ -213,7 +218,9 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
             if (now < c.due)
                 continue;
             const bool posting = ++c.ticks % postEveryTicks == 0;
-            sendAll(c.fd, posting ? "NormalTelmessage " + QByteArray::number(c.ticks) + Tail + "10" : "/Reflesh/" + Tail + "10");
+            sendAll(c.fd,
+                    posting ? "NormalTelmessage " + QByteArray::number(c.ticks) + Tail + "10"
+                            : "/Reflesh/" + Tail + "10");
             c.due += refreshEvery;
             ++result.requests;
         }
@@ -229,12 +236,14 @@ Result measure(const QString &binary, int size, int seconds, int speedup)
         pump(1, [&](size_t index) {
             const size_t p = index - size_t(size);
             if (index >= size_t(size) && probeWaiting[p]) {
-                probeMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - probeSent[p]).count());
+                probeMs.push_back(
+                        std::chrono::duration<double, std::milli>(Clock::now() - probeSent[p]).count());
                 probeWaiting[p] = false;
             }
         });
     }
-    const double cpuSeconds = double(cpuTicks(harrox.process.processId()) - cpuBefore) / double(sysconf(_SC_CLK_TCK));
+    const double cpuSeconds =
+            double(cpuTicks(harrox.process.processId()) - cpuBefore) / double(sysconf(_SC_CLK_TCK));
     result.cpuPercent = 100.0 * cpuSeconds / seconds;
     std::sort(probeMs.begin(), probeMs.end());
     if (!probeMs.empty()) {
@@ -256,7 +265,8 @@ void print(const char *build, int size, const Result &r)
         std::printf("%-6s %6d clients: failed\n", build, size);
         return;
     }
-    std::printf("%-6s %6d clients: server CPU %5.1f %%, %5.1f KiB per client, probe p50 %6.2f ms p99 %6.2f ms (%ld requests)\n",
+    std::printf("%-6s %6d clients: server CPU %5.1f %%, %5.1f KiB per client, probe p50 %6.2f ms p99 "
+                "%6.2f ms (%ld requests)\n",
                 build, size, r.cpuPercent, r.kibPerClient, r.probeP50Ms, r.probeP99Ms, r.requests);
     std::fflush(stdout);
 }
@@ -268,11 +278,20 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Measured seconds per size."), QStringLiteral("n"), QStringLiteral("10"));
-    const QCommandLineOption speedupOption(QStringLiteral("speedup"), QStringLiteral("Time compression."), QStringLiteral("n"), QStringLiteral("5"));
-    const QCommandLineOption sizesOption(QStringLiteral("sizes"), QStringLiteral("Joined clients."), QStringLiteral("list"), QStringLiteral("1000,5000,10000"));
-    const QCommandLineOption oldOption(QStringLiteral("old"), QStringLiteral("Another harrox to compare."), QStringLiteral("path"));
-    const QCommandLineOption harroxOption(QStringLiteral("harrox"), QStringLiteral("This build's harrox."), QStringLiteral("path"), QStringLiteral(HARROX_PATH));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+                                           QStringLiteral("Measured seconds per size."),
+                                           QStringLiteral("n"), QStringLiteral("10"));
+    const QCommandLineOption speedupOption(QStringLiteral("speedup"),
+                                           QStringLiteral("Time compression."), QStringLiteral("n"),
+                                           QStringLiteral("5"));
+    const QCommandLineOption sizesOption(QStringLiteral("sizes"), QStringLiteral("Joined clients."),
+                                         QStringLiteral("list"), QStringLiteral("1000,5000,10000"));
+    const QCommandLineOption oldOption(QStringLiteral("old"),
+                                       QStringLiteral("Another harrox to compare."),
+                                       QStringLiteral("path"));
+    const QCommandLineOption harroxOption(QStringLiteral("harrox"),
+                                          QStringLiteral("This build's harrox."),
+                                          QStringLiteral("path"), QStringLiteral(HARROX_PATH));
     parser.addOptions({secondsOption, speedupOption, sizesOption, oldOption, harroxOption});
     parser.process(app);
     const int seconds = std::clamp(parser.value(secondsOption).toInt(), 1, 120);
@@ -284,8 +303,10 @@ int main(int argc, char *argv[])
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);
 
-    std::printf("10 %% of the clients refresh every %d s and post every %d s (real time / %d); %d probes, each every %d ms; %d s each\n",
-                RefreshSeconds / speedup, PostSeconds / speedup, speedup, Probes, ProbeEveryMs, seconds);
+    std::printf("10 %% of the clients refresh every %d s and post every %d s (real time / %d); %d "
+                "probes, each every %d ms; %d s each\n",
+                RefreshSeconds / speedup, PostSeconds / speedup, speedup, Probes, ProbeEveryMs,
+                seconds);
     for (const QString &text : parser.value(sizesOption).split(u',')) {
         const int size = std::clamp(text.toInt(), 1, 15000);
         print("new", size, measure(parser.value(harroxOption), size, seconds, speedup));

@@ -61,7 +61,8 @@ constexpr int LivePostEveryMs = 700;
 constexpr int CpuClients = 200;
 constexpr int CpuSeconds = 30;
 constexpr int PollEveryMs = 11000; // "10秒で更新" sends every 11 s
-const QString Fill = QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
+const QString Fill =
+        QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
 
 double median(std::vector<double> v)
 {
@@ -85,7 +86,11 @@ bool shapedLan(const QString &action, const QString &name = {})
 // The shaped LAN for the run; removed again however the run ends normally.
 struct Lan
 {
-    explicit Lan(const QString &n) : name(n) { shapedLan(QStringLiteral("sweep")); made = shapedLan(QStringLiteral("up"), name); }
+    explicit Lan(const QString &n) : name(n)
+    {
+        shapedLan(QStringLiteral("sweep"));
+        made = shapedLan(QStringLiteral("up"), name);
+    }
     ~Lan()
     {
         if (made)
@@ -98,16 +103,20 @@ struct Lan
 class Harrox
 {
 public:
-    Harrox(const QString &lan, const QString &db, bool live, const QString &binary = QStringLiteral(HARROX_PATH))
+    Harrox(const QString &lan, const QString &db, bool live,
+           const QString &binary = QStringLiteral(HARROX_PATH))
     {
         m_harrox.program = binary;
-        QStringList args{QStringLiteral("--listen"), ServerAddress, QStringLiteral("--port"), QString::number(ChatProtocol::Port),
-                         QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db};
+        QStringList args{QStringLiteral("--listen"), ServerAddress,
+                         QStringLiteral("--port"),   QString::number(ChatProtocol::Port),
+                         QStringLiteral("--allow"),  QStringLiteral("127.77.0.0/30"),
+                         QStringLiteral("--db"),     db};
         if (!live)
             args << QStringLiteral("--no-live");
         // ip execs harrox: the pid is harrox's.
         m_up = m_harrox.start(args, HarroxProcess::StartMs,
-                              {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), lan + QStringLiteral("-s")});
+                              {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"),
+                               lan + QStringLiteral("-s")});
     }
     ~Harrox()
     {
@@ -146,7 +155,8 @@ private:
 
 QByteArray request(const char *verb, const QString &payload, int lines)
 {
-    return Cp932::encode(QLatin1String(verb) + payload + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
+    return Cp932::encode(QLatin1String(verb) + payload
+                         + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
 }
 
 // A raw client: joins (unless nameless), reads whatever comes and counts
@@ -154,7 +164,8 @@ QByteArray request(const char *verb, const QString &payload, int lines)
 class Peer : public QObject
 {
 public:
-    explicit Peer(const QString &name, int lines = ChatProtocol::DefaultLineCount) : m_name(name), m_lines(lines)
+    explicit Peer(const QString &name, int lines = ChatProtocol::DefaultLineCount)
+        : m_name(name), m_lines(lines)
     {
         connect(&socket, &QTcpSocket::connected, this, [this] {
             if (!m_name.isEmpty())
@@ -172,7 +183,11 @@ public:
     {
         return waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, WaitMs);
     }
-    void post(const QString &text) { socket.write(request("NormalTel", text, m_lines)); socket.flush(); }
+    void post(const QString &text)
+    {
+        socket.write(request("NormalTel", text, m_lines));
+        socket.flush();
+    }
     void refresh() { socket.write(request("/Reflesh/", QString(), m_lines)); }
 
     QTcpSocket socket;
@@ -191,13 +206,15 @@ QByteArray readReply(Peer &peer, int quietMs = 500)
     QByteArray whole;
     QElapsedTimer quiet;
     quiet.start();
-    waitUntil([&] {
-        const QByteArray more = std::exchange(peer.inbox, {});
-        if (!more.isEmpty())
-            quiet.restart();
-        whole += more;
-        return !whole.isEmpty() && quiet.elapsed() > quietMs;
-    }, WaitMs);
+    waitUntil(
+            [&] {
+                const QByteArray more = std::exchange(peer.inbox, {});
+                if (!more.isEmpty())
+                    quiet.restart();
+                whole += more;
+                return !whole.isEmpty() && quiet.elapsed() > quietMs;
+            },
+            WaitMs);
     return whole;
 }
 
@@ -247,12 +264,15 @@ void segmentGaps(qsizetype replyBytes)
         transfers.push_back((last - first) / 1e3);
     }
     ::close(fd);
-    std::printf("1. reply pieces on the shaped link, %d transfers of %lld bytes: %zu reads, median %.0f "
-                "bytes a read; gaps between reads median %.3f ms, 99th percentile %.3f ms, largest %.3f ms; "
-                "first to last byte %.1f ms. Quiet window %d ms = %.0f x the largest gap\n",
-                GapTransfers, qlonglong(replyBytes), sizes.size(), median(sizes), median(gaps),
-                percentile(gaps, 0.99), percentile(gaps, 1.0), median(transfers),
-                ChatProtocol::ReplyQuietMs, ChatProtocol::ReplyQuietMs / std::max(percentile(gaps, 1.0), 1e-3));
+    std::printf(
+            "1. reply pieces on the shaped link, %d transfers of %lld bytes: %zu reads, median %.0f "
+            "bytes a read; gaps between reads median %.3f ms, 99th percentile %.3f ms, largest %.3f "
+            "ms; "
+            "first to last byte %.1f ms. Quiet window %d ms = %.0f x the largest gap\n",
+            GapTransfers, qlonglong(replyBytes), sizes.size(), median(sizes), median(gaps),
+            percentile(gaps, 0.99), percentile(gaps, 1.0), median(transfers),
+            ChatProtocol::ReplyQuietMs,
+            ChatProtocol::ReplyQuietMs / std::max(percentile(gaps, 1.0), 1e-3));
 }
 
 struct Window
@@ -278,7 +298,8 @@ struct Window
         serveFor(ChatProtocol::ReplyGapMs);
         text3->clear();
         send->click();
-        return waitUntil([&] { return text3->document()->blockCount() >= std::min(lines, Lines); }, WaitMs);
+        return waitUntil([&] { return text3->document()->blockCount() >= std::min(lines, Lines); },
+                         WaitMs);
     }
 
     FakeBackedForm1<> desk;
@@ -331,10 +352,13 @@ void refreshRoundTrip(Window &window, qsizetype replyBytes)
     }
     const double base = median(transfer) + median(setText);
     const double goal = ChatProtocol::ReplyQuietMs + 1.5 * base;
-    std::printf("2. refresh of %d lines (%lld bytes) to both areas replaced, median of %d: ours %.1f ms; "
-                "bare transfer %.1f ms + setPlainText %.1f ms = %.1f ms; goal <= %d + 1.5 x %.1f = %.1f ms: %s\n",
-                Lines, qlonglong(replyBytes), RefreshRounds, median(ours), median(transfer), median(setText),
-                base, ChatProtocol::ReplyQuietMs, base, goal, median(ours) <= goal ? "met" : "NOT met");
+    std::printf(
+            "2. refresh of %d lines (%lld bytes) to both areas replaced, median of %d: ours %.1f ms; "
+            "bare transfer %.1f ms + setPlainText %.1f ms = %.1f ms; goal <= %d + 1.5 x %.1f = %.1f "
+            "ms: %s\n",
+            Lines, qlonglong(replyBytes), RefreshRounds, median(ours), median(transfer),
+            median(setText), base, ChatProtocol::ReplyQuietMs, base, goal,
+            median(ours) <= goal ? "met" : "NOT met");
 }
 
 void liveLatency(Window &window)
@@ -343,7 +367,12 @@ void liveLatency(Window &window)
     std::vector<std::unique_ptr<Peer>> peers;
     for (int k = 0; k < LiveClients - 1; ++k)
         peers.push_back(std::make_unique<Peer>(QStringLiteral("p%1").arg(k)));
-    if (!waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); }, WaitMs)) {
+    if (!waitUntil(
+                [&] {
+                    return std::all_of(peers.begin(), peers.end(),
+                                       [](const auto &p) { return p->received > 0; });
+                },
+                WaitMs)) {
         std::printf("3. live: the clients did not join, skipped\n");
         return;
     }
@@ -378,7 +407,12 @@ double serverCpu(const QString &lan, const QString &db, bool live, bool polling,
     std::vector<std::unique_ptr<Peer>> peers;
     for (int k = 0; k < CpuClients; ++k)
         peers.push_back(std::make_unique<Peer>(QStringLiteral("q%1").arg(k)));
-    waitUntil([&] { return std::all_of(peers.begin(), peers.end(), [](const auto &p) { return p->received > 0; }); }, WaitMs);
+    waitUntil(
+            [&] {
+                return std::all_of(peers.begin(), peers.end(),
+                                   [](const auto &p) { return p->received > 0; });
+            },
+            WaitMs);
     serveFor(2000);
     QTimer poll; // each client in turn, so that every one asks every PollEveryMs
     int next = 0;
@@ -394,7 +428,8 @@ double serverCpu(const QString &lan, const QString &db, bool live, bool polling,
     }
     const auto [userAfter, systemAfter] = harrox.userSystem();
     std::printf("   harrox %s%s: user %.0f ms, system %.0f ms\n", live ? "live" : "--no-live",
-                polling ? ", clients polling" : "", (userAfter - user) * 1e3, (systemAfter - system) * 1e3);
+                polling ? ", clients polling" : "", (userAfter - user) * 1e3,
+                (systemAfter - system) * 1e3);
     return harrox.cpuSeconds() - before;
 }
 
@@ -419,7 +454,8 @@ int main(int argc, char *argv[])
         return 0;
     }
     // Harrox is started through `ip netns exec`, so only this process moves.
-    const int fd = ::open(qPrintable(QStringLiteral("/run/netns/%1-c").arg(lan.name)), O_RDONLY | O_CLOEXEC);
+    const int fd =
+            ::open(qPrintable(QStringLiteral("/run/netns/%1-c").arg(lan.name)), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
         std::printf("cannot enter the client namespace: skipped\n");
         return 1;
@@ -440,12 +476,14 @@ int main(int argc, char *argv[])
                 fill.post(Fill + QString::number(k));
             waitUntil([&] { return fill.received > 0; }, WaitMs);
             QByteArray reply;
-            const bool filled = waitUntil([&] {
-                serveFor(ChatProtocol::ReplyGapMs);
-                fill.socket.write(request("/Reflesh/", QString(), Lines));
-                reply = readReply(fill);
-                return reply.endsWith(Cp932::encode(Fill + QString::number(Lines - 1)));
-            }, WaitMs);
+            const bool filled = waitUntil(
+                    [&] {
+                        serveFor(ChatProtocol::ReplyGapMs);
+                        fill.socket.write(request("/Reflesh/", QString(), Lines));
+                        reply = readReply(fill);
+                        return reply.endsWith(Cp932::encode(Fill + QString::number(Lines - 1)));
+                    },
+                    WaitMs);
             if (!filled) {
                 std::printf("cannot fill the conversation: skipped\n");
                 return 1;
@@ -476,10 +514,13 @@ int main(int argc, char *argv[])
         const double live = serverCpu(lan.name, db.arg(QLatin1Char('b')), true, false, binary);
         const double off = serverCpu(lan.name, db.arg(QLatin1Char('c')), false, false, binary);
         const double polled = serverCpu(lan.name, db.arg(QLatin1Char('d')), false, true, binary);
-        std::printf("4. %s: harrox CPU over %d s, %d joined clients, one post a second: live %.0f ms; --no-live %.0f ms "
-                    "(ratio %.2f, goal <= 2: %s); --no-live with every client polling each %d s %.0f ms (ratio %.2f)\n",
-                    binary == builds.first() ? "this build" : "--old", CpuSeconds, CpuClients, live * 1e3, off * 1e3,
-                    live / off, live <= 2 * off ? "met" : "NOT met", PollEveryMs / 1000, polled * 1e3, live / polled);
+        std::printf("4. %s: harrox CPU over %d s, %d joined clients, one post a second: live %.0f ms; "
+                    "--no-live %.0f ms "
+                    "(ratio %.2f, goal <= 2: %s); --no-live with every client polling each %d s %.0f "
+                    "ms (ratio %.2f)\n",
+                    binary == builds.first() ? "this build" : "--old", CpuSeconds, CpuClients,
+                    live * 1e3, off * 1e3, live / off, live <= 2 * off ? "met" : "NOT met",
+                    PollEveryMs / 1000, polled * 1e3, live / polled);
     }
     return 0;
 }

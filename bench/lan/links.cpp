@@ -33,8 +33,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpSocket>
-#include <QTextDocument>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -52,12 +52,13 @@ constexpr int Lines = 1000;
 constexpr int LineChars = 120;
 constexpr int DefaultTries = 50;
 constexpr int SecondPostAfterMs = 50;
-constexpr int SettleMs = 1500;   // no byte for this long: a try's replies are in
+constexpr int SettleMs = 1500; // no byte for this long: a try's replies are in
 constexpr int TryLimitMs = 60000; // a try that takes longer has failed
 constexpr int WindowTries = 5;
 constexpr int NoticeLimitMs = 30000;
 const QChar LineEnd = u'終'; // every stored line ends with it
-const QString Fill = QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
+const QString Fill =
+        QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
 
 struct Link
 {
@@ -84,7 +85,8 @@ QString body(int k)
 
 QByteArray request(const char *verb, const QString &payload, int lines)
 {
-    return Cp932::encode(QLatin1String(verb) + payload + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
+    return Cp932::encode(QLatin1String(verb) + payload
+                         + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
 }
 
 bool run(const QString &program, const QStringList &arguments)
@@ -119,13 +121,18 @@ public:
         if (!m_made)
             return;
         // ip execs harrox: the pid is harrox's.
-        m_up = m_harrox.start({QStringLiteral("--listen"), ServerAddress, QStringLiteral("--port"), QString::number(ChatProtocol::Port),
-                               QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db,
+        m_up = m_harrox.start({QStringLiteral("--listen"), ServerAddress, QStringLiteral("--port"),
+                               QString::number(ChatProtocol::Port), QStringLiteral("--allow"),
+                               QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db,
                                // The stored conversation is posted here in one burst.
-                               QStringLiteral("--posts-per-minute=0"), QStringLiteral("--kib-per-minute=0")},
-                              HarroxProcess::StartMs, {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), name + QStringLiteral("-s")});
+                               QStringLiteral("--posts-per-minute=0"),
+                               QStringLiteral("--kib-per-minute=0")},
+                              HarroxProcess::StartMs,
+                              {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"),
+                               name + QStringLiteral("-s")});
         // Its log goes nowhere from here on; reading keeps the pipe from filling.
-        QObject::connect(&m_harrox.process, &QProcess::readyReadStandardError, [this] { m_harrox.process.readAllStandardError(); });
+        QObject::connect(&m_harrox.process, &QProcess::readyReadStandardError,
+                         [this] { m_harrox.process.readAllStandardError(); });
         m_up = m_up && enter(QStringLiteral("/run/netns/%1-c").arg(name));
     }
     ~Lan()
@@ -167,7 +174,8 @@ public:
     qint64 arrivedAt(qsizetype offset) const
     {
         return std::upper_bound(arrivals.begin(), arrivals.end(), offset,
-                                [](qsizetype o, const auto &a) { return o < a.first; })->second;
+                                [](qsizetype o, const auto &a) { return o < a.first; })
+                ->second;
     }
 
     QTcpSocket socket;
@@ -199,7 +207,8 @@ Replies replies(const Peer &peer)
     starts.push_back(peer.stream.size() + members); // the end, as if one more began
     Replies r;
     for (size_t k = 0; k + 1 < starts.size(); ++k) {
-        const QByteArray reply = peer.stream.sliced(starts[k], std::min(starts[k + 1], peer.stream.size()) - starts[k]);
+        const QByteArray reply =
+                peer.stream.sliced(starts[k], std::min(starts[k + 1], peer.stream.size()) - starts[k]);
         const QByteArray right = reply.sliced(members + separator.size());
         ++r.count;
         // Harrox ends each line, the last one too.
@@ -218,10 +227,12 @@ Replies replies(const Peer &peer)
 bool settle(const Peer &peer, size_t before = 0)
 {
     const QByteArray lineEnd = Cp932::encode(QString(LineEnd));
-    return waitUntil([&] {
-        return peer.stream.endsWith(lineEnd + "\r\n") && peer.arrivals.size() > before
-               && peer.clock.elapsed() - peer.arrivals.back().second > SettleMs;
-    }, TryLimitMs);
+    return waitUntil(
+            [&] {
+                return peer.stream.endsWith(lineEnd + "\r\n") && peer.arrivals.size() > before
+                        && peer.clock.elapsed() - peer.arrivals.back().second > SettleMs;
+            },
+            TryLimitMs);
 }
 
 struct Window
@@ -245,7 +256,7 @@ struct Window
     {
         const QString shown = text3->toPlainText();
         return text3->document()->blockCount() == Lines && shown.endsWith(LineEnd)
-               && shown.count(LineEnd) == Lines;
+                && shown.count(LineEnd) == Lines;
     }
 
     RecordingMessageBox box;
@@ -270,10 +281,11 @@ std::vector<double> windowRefreshes(int tries)
         window.text3->clear();
         QElapsedTimer t;
         qint64 wholeAt = -1; // when the text that completes it was set
-        const auto watch = QObject::connect(window.text3->document(), &QTextDocument::contentsChanged, [&] {
-            if (wholeAt < 0 && window.wholeOnScreen())
-                wholeAt = t.elapsed();
-        });
+        const auto watch =
+                QObject::connect(window.text3->document(), &QTextDocument::contentsChanged, [&] {
+                    if (wholeAt < 0 && window.wholeOnScreen())
+                        wholeAt = t.elapsed();
+                });
         t.start();
         window.send->click();
         waitUntil([&] { return wholeAt >= 0; }, 20000);
@@ -310,7 +322,8 @@ int runLinks(const QStringList &arguments)
     const int triesAt = int(arguments.indexOf(QStringLiteral("--tries")));
     const int tries = triesAt > 0 ? arguments.value(triesAt + 1).toInt() : DefaultTries;
     if (::geteuid() != 0 || !QFile::exists(QStringLiteral("/dev/net/tun")) || HomeNamespace < 0) {
-        std::printf("--links needs root and /dev/net/tun for the shaped LANs and their switch: skipped\n");
+        std::printf(
+                "--links needs root and /dev/net/tun for the shaped LANs and their switch: skipped\n");
         return check ? 77 : 0;
     }
     qputenv("LANSWITCH", LANSWITCH_PATH); // for scripts/shaped-lan
@@ -318,10 +331,10 @@ int runLinks(const QStringList &arguments)
     QDir::setCurrent(work.path());
     const QString db = work.filePath(QStringLiteral("filled.db"));
     const std::vector<Link> links{
-        {"good LAN", {}, 100, 0},
-        {"1 Mbit/s", {QStringLiteral("--rate"), QStringLiteral("1mbit")}, 1, 0},
-        {"5 % loss", {QStringLiteral("--loss"), QStringLiteral("5")}, 100, 0},
-        {"100 ms round trip", {QStringLiteral("--delay"), QStringLiteral("50")}, 100, 100},
+            {"good LAN", {}, 100, 0},
+            {"1 Mbit/s", {QStringLiteral("--rate"), QStringLiteral("1mbit")}, 1, 0},
+            {"5 % loss", {QStringLiteral("--loss"), QStringLiteral("5")}, 100, 0},
+            {"100 ms round trip", {QStringLiteral("--delay"), QStringLiteral("50")}, 100, 100},
     };
     bool allWhole = true;
     for (size_t i = 0; i < links.size(); ++i) {
@@ -330,7 +343,8 @@ int runLinks(const QStringList &arguments)
         const QString copy = work.filePath(QStringLiteral("%1.db").arg(i));
         if (i > 0 && !QFile::copy(db, copy))
             return 1;
-        Lan lan(QStringLiteral("lan%1l%2").arg(QCoreApplication::applicationPid()).arg(i), link.shape, i > 0 ? copy : db);
+        Lan lan(QStringLiteral("lan%1l%2").arg(QCoreApplication::applicationPid()).arg(i), link.shape,
+                i > 0 ? copy : db);
         if (!lan.isUp()) {
             std::printf("%s: cannot make the LAN or start harrox: skipped\n", link.name);
             return check ? 77 : 1;
@@ -360,10 +374,12 @@ int runLinks(const QStringList &arguments)
         }
         const Replies r = replies(probe);
         // Each try brings the push and the refresh's answer, or one reply for both.
-        const bool whole = done == tries && r.count >= tries && r.whole == r.count && r.runTogether == 0;
+        const bool whole =
+                done == tries && r.count >= tries && r.whole == r.count && r.runTogether == 0;
         allWhole = allWhole && whole;
         const qsizetype replyBytes = probe.stream.size() / std::max(r.count, 1);
-        std::printf("%s: %d tries (post, refresh %d ms later) in %.0f s: %d replies of %lld bytes, %d whole, %d run "
+        std::printf("%s: %d tries (post, refresh %d ms later) in %.0f s: %d replies of %lld bytes, %d "
+                    "whole, %d run "
                     "together; closest two %lld ms apart (quiet window %d ms): %s\n",
                     link.name, done, SecondPostAfterMs, double(elapsed.elapsed()) / 1e3, r.count,
                     qlonglong(replyBytes), r.whole, r.runTogether, qlonglong(r.closestMs),
@@ -372,19 +388,25 @@ int runLinks(const QStringList &arguments)
             continue;
         const double goal = 1.2 * double(replyBytes) * 8 / (link.megabits * 1e3) + link.roundTripMs;
         const std::vector<double> times = windowRefreshes(std::min(tries, WindowTries));
-        const auto onScreen = std::count_if(times.begin(), times.end(), [](double t) { return t >= 0; });
+        const auto onScreen =
+                std::count_if(times.begin(), times.end(), [](double t) { return t >= 0; });
         std::vector<double> shown;
-        std::copy_if(times.begin(), times.end(), std::back_inserter(shown), [](double t) { return t >= 0; });
-        std::printf("   Lintra window, refresh of %d lines: whole on screen %lld of %zu, median %.0f ms; goal 1.2 x "
+        std::copy_if(times.begin(), times.end(), std::back_inserter(shown),
+                     [](double t) { return t >= 0; });
+        std::printf("   Lintra window, refresh of %d lines: whole on screen %lld of %zu, median %.0f "
+                    "ms; goal 1.2 x "
                     "transfer + round trip = %.0f ms: %s\n",
                     Lines, qlonglong(onScreen), times.size(), median(shown), goal,
                     onScreen == qsizetype(times.size()) && median(shown) <= goal ? "met" : "NOT met");
         if (link.roundTripMs > 0) {
             const double notice = deadLinkNotice(lan);
             if (notice >= 0)
-                std::printf("   dead-link notice after a cut and a post: %.1f s (goal < 20 s)\n", notice / 1e3);
+                std::printf("   dead-link notice after a cut and a post: %.1f s (goal < 20 s)\n",
+                            notice / 1e3);
             else
-                std::printf("   dead-link notice after a cut and a post: none within %d s (goal < 20 s)\n", NoticeLimitMs / 1000);
+                std::printf(
+                        "   dead-link notice after a cut and a post: none within %d s (goal < 20 s)\n",
+                        NoticeLimitMs / 1000);
         }
     }
     return check && !allWhole ? 1 : 0;

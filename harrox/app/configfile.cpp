@@ -6,8 +6,10 @@
 
 namespace {
 
-const QStringList Yes{QStringLiteral("yes"), QStringLiteral("true"), QStringLiteral("on"), QStringLiteral("1")};
-const QStringList No{QStringLiteral("no"), QStringLiteral("false"), QStringLiteral("off"), QStringLiteral("0")};
+const QStringList Yes{QStringLiteral("yes"), QStringLiteral("true"), QStringLiteral("on"),
+                      QStringLiteral("1")};
+const QStringList No{QStringLiteral("no"), QStringLiteral("false"), QStringLiteral("off"),
+                     QStringLiteral("0")};
 
 } // namespace
 
@@ -33,8 +35,9 @@ QStringList ConfigFile::read(const QString &path, const QList<QCommandLineOption
             *error = QStringLiteral("%1:%2: %3").arg(path).arg(number).arg(what);
             return QStringList();
         };
-        const auto option = std::find_if(settable.cbegin(), settable.cend(),
-                                         [&](const QCommandLineOption &o) { return o.names().constLast() == key; });
+        const auto option =
+                std::find_if(settable.cbegin(), settable.cend(),
+                             [&](const QCommandLineOption &o) { return o.names().constLast() == key; });
         if (option == settable.cend())
             return fail(QStringLiteral("unknown setting \"%1\"").arg(key));
         const bool flag = option->valueName().isEmpty();

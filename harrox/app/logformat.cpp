@@ -10,7 +10,8 @@ namespace {
 
 void writeLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QByteArray line = qFormatLogMessage(type, context, LogFormat::oneLine(message)).toUtf8() + '\n';
+    const QByteArray line =
+            qFormatLogMessage(type, context, LogFormat::oneLine(message)).toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
 }
@@ -23,27 +24,33 @@ bool LogFormat::toJournal()
     // in the unit's command line would make standard error something else.
     const QByteArray stream = qgetenv("JOURNAL_STREAM");
     const qsizetype colon = stream.indexOf(':');
-    struct stat error {};
+    struct stat error
+    { };
     if (colon < 0 || fstat(2, &error) != 0)
         return false;
-    return stream.left(colon).toULongLong() == error.st_dev && stream.mid(colon + 1).toULongLong() == error.st_ino;
+    return stream.left(colon).toULongLong() == error.st_dev
+            && stream.mid(colon + 1).toULongLong() == error.st_ino;
 }
 
 void LogFormat::install(bool journal)
 {
-    const QString words = QStringLiteral("%{if-warning}warning: %{endif}%{if-critical}error: %{endif}%{message}");
-    qSetMessagePattern(journal ? QStringLiteral("%{if-debug}<7>%{endif}%{if-info}<6>%{endif}%{if-warning}<4>%{endif}"
-                                                "%{if-critical}<3>%{endif}%{if-fatal}<2>%{endif}")
-                                     + words
-                               : QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} harrox: ") + words);
+    const QString words =
+            QStringLiteral("%{if-warning}warning: %{endif}%{if-critical}error: %{endif}%{message}");
+    qSetMessagePattern(
+            journal ? QStringLiteral(
+                              "%{if-debug}<7>%{endif}%{if-info}<6>%{endif}%{if-warning}<4>%{endif}"
+                              "%{if-critical}<3>%{endif}%{if-fatal}<2>%{endif}")
+                            + words
+                    : QStringLiteral("%{time yyyy-MM-dd HH:mm:ss.zzz} harrox: ") + words);
     qInstallMessageHandler(writeLine);
 }
 
 void LogFormat::setLevel(const QString &level)
 {
-    QLoggingCategory::setFilterRules(level == QLatin1String("error")     ? QStringLiteral("*.info=false\n*.warning=false")
-                                     : level == QLatin1String("warning") ? QStringLiteral("*.info=false")
-                                                                         : QString());
+    QLoggingCategory::setFilterRules(
+            level == QLatin1String("error") ? QStringLiteral("*.info=false\n*.warning=false")
+                    : level == QLatin1String("warning") ? QStringLiteral("*.info=false")
+                                                        : QString());
 }
 
 QString LogFormat::oneLine(QStringView message)
@@ -57,7 +64,8 @@ QString LogFormat::oneLine(QStringView message)
             continue; // the \n after it stands for both
         if (c == u'\n' || c == u'\r')
             line += QLatin1String("\\n");
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0))
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f
+                 || (c.unicode() >= 0x80 && c.unicode() < 0xa0))
             line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             line += c;

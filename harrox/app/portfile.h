@@ -11,7 +11,7 @@ class PortFile
 {
 public:
     // An empty path: no file.
-    explicit PortFile(QString path) : m_path(std::move(path)) {}
+    explicit PortFile(QString path) : m_path(std::move(path)) { }
     ~PortFile();
     PortFile(const PortFile &) = delete;
     PortFile &operator=(const PortFile &) = delete;

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "serversettings.h"
 #include "allowlist.h"
 #include "chatroom.h"
 #include "postbudget.h"
 #include "replypacer.h"
+#include "serversettings.h"
 
 #include <QHostAddress>
 #include <QString>

@@ -32,8 +32,7 @@ bool SignalWatcher::blockTerminationSignals()
     return pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
 }
 
-SignalWatcher::SignalWatcher(QObject *parent)
-    : QObject(parent)
+SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent)
 {
     const sigset_t set = terminationSignals();
     m_fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);

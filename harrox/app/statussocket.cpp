@@ -8,8 +8,7 @@ constexpr int AnswerWaitMs = 5000;
 } // namespace
 
 StatusSocket::StatusSocket(std::function<QString()> report, QObject *parent)
-    : QObject(parent)
-    , m_report(std::move(report))
+    : QObject(parent), m_report(std::move(report))
 {
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &StatusSocket::answer);

@@ -4,8 +4,8 @@
 
 #include <fcntl.h>
 #include <linux/sockios.h>
-#include <sys/ioctl.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -16,9 +16,7 @@ constexpr int PiecesPerSend = 8;
 } // namespace
 
 ClientSocket::ClientSocket(int fd, SocketPoller &poller, Notify notify)
-    : m_fd(fd)
-    , m_poller(poller)
-    , m_notify(std::move(notify))
+    : m_fd(fd), m_poller(poller), m_notify(std::move(notify))
 {
     ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
     // Bytes that came before this are reported at once.

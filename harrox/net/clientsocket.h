@@ -36,7 +36,8 @@ public:
 
     // Up to maxBytes of what has arrived, into into(bytes); returns the count,
     // 0 when nothing waits or the socket is no longer open.
-    template<typename Sink> qsizetype read(qsizetype maxBytes, Sink into)
+    template<typename Sink>
+    qsizetype read(qsizetype maxBytes, Sink into)
     {
         char buffer[ReadBufferBytes];
         const qsizetype n = readSome(buffer, std::min(maxBytes, qsizetype(sizeof buffer)));

@@ -11,8 +11,7 @@
 #include <unistd.h>
 
 DescriptorServer::DescriptorServer(Accepted accepted, QObject *parent)
-    : QObject(parent)
-    , m_accepted(std::move(accepted))
+    : QObject(parent), m_accepted(std::move(accepted))
 {
     m_retry.setParent(this);
     m_retry.setSingleShot(true);
@@ -51,7 +50,8 @@ bool DescriptorServer::listen(const QHostAddress &address, quint16 port, int bac
     // connects over IPv4 alone.
     const int v6Only = 0;
     if (m_fd < 0 || ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
-        || (address == QHostAddress::AnyIPv6 && ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) != 0)
+        || (address == QHostAddress::AnyIPv6
+            && ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) != 0)
         || ::bind(m_fd, reinterpret_cast<sockaddr *>(&at), size) != 0 || ::listen(m_fd, backlog) != 0
         || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&at), &size) != 0) {
         m_error = qt_error_string(errno);
@@ -89,7 +89,7 @@ void DescriptorServer::acceptAll()
         }
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
             qCWarning(lcNet, "out of open files (%s): not accepting until a connection closes",
-                     qUtf8Printable(qt_error_string(errno)));
+                      qUtf8Printable(qt_error_string(errno)));
             m_notifier->setEnabled(false);
             m_retry.start(RetryMs);
         }

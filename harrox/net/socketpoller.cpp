@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 SocketPoller::SocketPoller(QObject *parent, bool useRing)
-    : QObject(parent)
-    , m_epoll(::epoll_create1(EPOLL_CLOEXEC))
-    , m_ring(useRing)
+    : QObject(parent), m_epoll(::epoll_create1(EPOLL_CLOEXEC)), m_ring(useRing)
 {
     if (m_epoll < 0)
         qFatal("epoll_create1 failed: %s", qUtf8Printable(qt_error_string(errno)));

@@ -13,8 +13,8 @@ struct Request
     enum class Verb { Join, Message, Refresh };
 
     Verb verb = Verb::Refresh;
-    QByteArray payload;   // user name or message
-    QByteArray address;   // the address the client claims, for the log only
+    QByteArray payload; // user name or message
+    QByteArray address; // the address the client claims, for the log only
     QByteArray lineCount; // the combo box text
 
     // Digits only, at most ChatProtocol::MaxLineCount; anything else is

@@ -113,16 +113,17 @@ RequestSplitter::VerbMatch RequestSplitter::verbAt(qsizetype pos) const
 // (no "/"), both after the verb.
 bool RequestSplitter::separatorsEndAt(qsizetype countSeparator, qsizetype payloadStart) const
 {
-    const qsizetype floor = std::max(
-        payloadStart, countSeparator - MaxAddressBytes - ChatProtocol::Bytes::AddressSeparator.size());
+    const qsizetype floor =
+            std::max(payloadStart,
+                     countSeparator - MaxAddressBytes - ChatProtocol::Bytes::AddressSeparator.size());
     qsizetype slash = countSeparator - 1;
     while (slash >= floor && m_buffer[slash] != '/')
         --slash;
     // The last "/" before the address is the third byte of "/*/~".
     const qsizetype start = slash - 2;
     return start >= payloadStart
-           && start + ChatProtocol::Bytes::AddressSeparator.size() <= countSeparator
-           && QByteArrayView(m_buffer).sliced(start).startsWith(ChatProtocol::Bytes::AddressSeparator);
+            && start + ChatProtocol::Bytes::AddressSeparator.size() <= countSeparator
+            && QByteArrayView(m_buffer).sliced(start).startsWith(ChatProtocol::Bytes::AddressSeparator);
 }
 
 bool RequestSplitter::digitsThenPartialVerb(qsizetype from) const

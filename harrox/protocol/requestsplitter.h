@@ -46,10 +46,10 @@ class RequestSplitter
 {
 public:
     enum class Status {
-        NeedMore,          // no complete request yet
-        Ready,             // *request holds the next request
-        UnknownVerb,       // the stream does not start with a verb
-        Oversized,         // a request grew past MaxRequestBytes
+        NeedMore, // no complete request yet
+        Ready, // *request holds the next request
+        UnknownVerb, // the stream does not start with a verb
+        Oversized, // a request grew past MaxRequestBytes
         MissingSeparators, // finish(): the stalled request has no separators
     };
 
@@ -83,8 +83,8 @@ private:
     bool separatorsEndAt(qsizetype countSeparator, qsizetype payloadStart) const;
     bool digitsThenPartialVerb(qsizetype from) const;
     void skipCountTail();
-    void take(Request *request, Request::Verb verb, qsizetype payloadStart,
-                qsizetype countSeparator, qsizetype end);
+    void take(Request *request, Request::Verb verb, qsizetype payloadStart, qsizetype countSeparator,
+              qsizetype end);
 
     QByteArray m_buffer;
     bool m_countMayContinue = false;

@@ -5,13 +5,12 @@
 #include <algorithm>
 
 ChatRoom::ChatRoom(Conversation &conversation, PostBudget::Clock clock)
-    : m_conversation(conversation)
-    , m_budget(std::move(clock))
+    : m_conversation(conversation), m_budget(std::move(clock))
 {
 }
 
-ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
-                                   const QDateTime &now, const QString &peer)
+ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request, const QDateTime &now,
+                                   const QString &peer)
 {
     Outcome outcome;
     const QString host = peer.left(peer.lastIndexOf(QLatin1Char(':')));
@@ -23,8 +22,8 @@ ChatRoom::Outcome ChatRoom::handle(quint64 connection, const Request &request,
     }
     switch (request.verb) {
     case Request::Verb::Join: {
-        outcome.effect = m_members.join(connection, request.text(), host) ? Effect::Joined
-                                                                           : Effect::Renamed;
+        outcome.effect =
+                m_members.join(connection, request.text(), host) ? Effect::Joined : Effect::Renamed;
         if (m_observer)
             m_observer->memberShown(connection, m_members.nameOf(connection), host);
         break;
@@ -72,7 +71,7 @@ qsizetype ChatRoom::replyCost(int lines, bool withNotice) const
     if (!withNotice && m_replies.contains(shown))
         return 0;
     return m_members.render().size() + ChatProtocol::Bytes::ReplySeparator.size()
-           + m_conversation.recentBytes(int(shown));
+            + m_conversation.recentBytes(int(shown));
 }
 
 QByteArray ChatRoom::reply(int lines, const QString &notice) const

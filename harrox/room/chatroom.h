@@ -18,11 +18,11 @@ class ChatRoom
 {
 public:
     enum class Effect {
-        Answered,   // refresh, or a request that changed nothing
+        Answered, // refresh, or a request that changed nothing
         Joined,
         Renamed,
-        Posting,    // store outcome.message, then addStored() it and reply
-        NotJoined,  // a message from a connection that has not joined
+        Posting, // store outcome.message, then addStored() it and reply
+        NotJoined, // a message from a connection that has not joined
         OverBudget, // a post or rename past the sender's budget: nothing changed
     };
 

@@ -11,8 +11,7 @@ constexpr double MsPerMinute = 60 * 1000;
 constexpr qsizetype HostsSlack = 64;
 } // namespace
 
-PostBudget::PostBudget(Clock clock)
-    : m_clock(std::move(clock))
+PostBudget::PostBudget(Clock clock) : m_clock(std::move(clock))
 {
     if (!m_clock) {
         QElapsedTimer started;

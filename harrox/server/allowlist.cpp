@@ -43,43 +43,54 @@ bool AllowList::mappedIPv4(const QHostAddress &address, quint32 *v4)
 
 QString AllowList::add(const QString &cidr)
 {
-    static const QRegularExpression dotted(QStringLiteral("^(0|[1-9][0-9]{0,2})(\\.(0|[1-9][0-9]{0,2})){3}$"));
+    static const QRegularExpression dotted(
+            QStringLiteral("^(0|[1-9][0-9]{0,2})(\\.(0|[1-9][0-9]{0,2})){3}$"));
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,3}$"));
     const QString text = cidr.trimmed();
     const qsizetype slash = text.indexOf(u'/');
     const QString host = text.left(slash);
     QHostAddress address;
     const bool v6 = host.contains(u':');
-    if (!(v6 || dotted.match(host).hasMatch()) || !address.setAddress(host) || !address.scopeId().isEmpty())
+    if (!(v6 || dotted.match(host).hasMatch()) || !address.setAddress(host)
+        || !address.scopeId().isEmpty())
         return QStringLiteral("not a network: %1 (an IPv4 address in four decimal parts, such as "
-                              "192.168.1.0/24, or an IPv6 one)").arg(text);
+                              "192.168.1.0/24, or an IPv6 one)")
+                .arg(text);
     const int bits = v6 ? IPv6Bits : IPv4Bits;
     int length = bits;
     if (slash >= 0) {
         const QString prefix = text.mid(slash + 1);
         length = digits.match(prefix).hasMatch() ? prefix.toInt() : -1;
         if (length < 0 || length > bits)
-            return QStringLiteral("not a network: %1 (the length after \"/\" is 0 to %2)").arg(text).arg(bits);
+            return QStringLiteral("not a network: %1 (the length after \"/\" is 0 to %2)")
+                    .arg(text)
+                    .arg(bits);
     }
     // Qt masks the host bits; a range given with them is a typing mistake
     // whose meaning nobody can tell.
-    const QPair<QHostAddress, int> subnet = QHostAddress::parseSubnet(address.toString() + u'/' + QString::number(length));
+    const QPair<QHostAddress, int> subnet =
+            QHostAddress::parseSubnet(address.toString() + u'/' + QString::number(length));
     if (subnet.first != address)
         return QStringLiteral("%1 has host bits set: the network of that length is %2/%3")
-            .arg(text, subnet.first.toString()).arg(length);
+                .arg(text, subnet.first.toString())
+                .arg(length);
     // "::ffff:10.0.0.0/104" means an IPv4 range: keep it as one.
     quint32 v4 = 0;
     if (mappedIPv4(address, &v4)) {
         if (length < MappedPrefixBits)
-            return QStringLiteral("not a network: %1 (an IPv4-mapped range is /96 or longer)").arg(text);
+            return QStringLiteral("not a network: %1 (an IPv4-mapped range is /96 or longer)")
+                    .arg(text);
         m_subnets.append({QHostAddress(v4), length - MappedPrefixBits});
     } else {
         m_subnets.append(subnet);
     }
     if (m_subnets.constLast().second == 0)
-        m_warnings.append(QStringLiteral("--allow %1 lets every %2 address connect")
-                              .arg(text, m_subnets.constLast().first.protocol() == QAbstractSocket::IPv4Protocol
-                                             ? QStringLiteral("IPv4") : QStringLiteral("IPv6")));
+        m_warnings.append(
+                QStringLiteral("--allow %1 lets every %2 address connect")
+                        .arg(text,
+                             m_subnets.constLast().first.protocol() == QAbstractSocket::IPv4Protocol
+                                     ? QStringLiteral("IPv4")
+                                     : QStringLiteral("IPv6")));
     return {};
 }
 

@@ -32,13 +32,13 @@ QString verbName(Request::Verb verb)
 ClientConnection::ClientConnection(quint64 id, int fd, const QHostAddress &address, quint16 port,
                                    SocketPoller &poller, ChatRoom &room, int requestTimeoutMs,
                                    QObject *parent)
-    : QObject(parent)
-    , m_id(id)
-    , m_room(room)
-    , m_host(hostOf(address))
-    , m_peer(describePeer(address, port))
-    , m_socket(fd, poller, [this] { work(); })
-    , m_requestTimeoutMs(requestTimeoutMs)
+    : QObject(parent),
+      m_id(id),
+      m_room(room),
+      m_host(hostOf(address)),
+      m_peer(describePeer(address, port)),
+      m_socket(fd, poller, [this] { work(); }),
+      m_requestTimeoutMs(requestTimeoutMs)
 {
     // The first request is due within the timeout of connecting.
     startRequestTimer();
@@ -109,11 +109,10 @@ void ClientConnection::work()
             break;
         case RequestSplitter::Status::UnknownVerb:
             drop(QStringLiteral("unknown verb (%1 bytes not understood)")
-                     .arg(m_splitter.bufferedBytes()));
+                         .arg(m_splitter.bufferedBytes()));
             return;
         case RequestSplitter::Status::Oversized:
-            drop(QStringLiteral("request larger than %1 bytes")
-                     .arg(RequestSplitter::MaxRequestBytes));
+            drop(QStringLiteral("request larger than %1 bytes").arg(RequestSplitter::MaxRequestBytes));
             return;
         case RequestSplitter::Status::MissingSeparators:
             return; // only finish() reports it
@@ -137,12 +136,12 @@ void ClientConnection::answer(const Request &request)
 {
     if (!request.hasValidEncoding()) {
         qCWarning(lcServer, "%s: %s with bytes that are not CP932 (shown as \"?\")",
-                 qUtf8Printable(m_peer), qUtf8Printable(verbName(request.verb)));
+                  qUtf8Printable(m_peer), qUtf8Printable(verbName(request.verb)));
     }
     m_answeredAny = true;
     const QString oldName = m_room.members().nameOf(m_id);
     const ChatRoom::Outcome outcome =
-        m_room.handle(m_id, request, QDateTime::currentDateTimeUtc(), m_peer);
+            m_room.handle(m_id, request, QDateTime::currentDateTimeUtc(), m_peer);
     if (outcome.effect == ChatRoom::Effect::Posting || outcome.effect == ChatRoom::Effect::Renamed)
         m_overBudget = false;
     switch (outcome.effect) {
@@ -169,13 +168,15 @@ void ClientConnection::answer(const Request &request)
     case ChatRoom::Effect::OverBudget:
         // Logged once each time it goes over, not for every post it sends.
         if (!std::exchange(m_overBudget, true))
-            qWarning("%s: over its posting budget (--posts-per-minute, --kib-per-minute, --host-budget): "
-                     "not stored until it slows down", qUtf8Printable(m_peer));
+            qWarning("%s: over its posting budget (--posts-per-minute, --kib-per-minute, "
+                     "--host-budget): "
+                     "not stored until it slows down",
+                     qUtf8Printable(m_peer));
         m_notice = ChatRoom::OverBudgetNotice.toString() + MemberList::cleanText(request.text());
         break;
     case ChatRoom::Effect::NotJoined:
         qCWarning(lcServer, "%s: message before joining, answered as a refresh and not stored",
-                 qUtf8Printable(m_peer));
+                  qUtf8Printable(m_peer));
         break;
     case ChatRoom::Effect::Answered:
         break;
@@ -186,7 +187,8 @@ void ClientConnection::answer(const Request &request)
 void ClientConnection::messageStored(bool ok, const QString &error)
 {
     if (!ok)
-        qCCritical(lcServer, "%s: message not stored: %s", qUtf8Printable(m_peer), qUtf8Printable(error));
+        qCCritical(lcServer, "%s: message not stored: %s", qUtf8Printable(m_peer),
+                   qUtf8Printable(error));
     if (!m_awaitingStore)
         return;
     m_awaitingStore = false;
@@ -224,7 +226,7 @@ qint64 ClientConnection::writeReply(int lines)
         // The reply being taken does not count: on a slow link a long one
         // is mostly unsent for a while.
         drop(QStringLiteral("not reading its replies (%1 bytes unsent)")
-                 .arg(m_socket.bytesBehindFirst()));
+                     .arg(m_socket.bytesBehindFirst()));
     }
     return reply.size();
 }
@@ -242,8 +244,8 @@ qint64 ClientConnection::untakenBytes()
     const qint64 stalledMs = qint64(StalledTimeouts) * m_requestTimeoutMs;
     if (untaken > 0 && m_takeProgress.elapsed() > stalledMs) {
         drop(QStringLiteral("not reading its replies (%1 bytes not taken in %2 ms)")
-                 .arg(untaken)
-                 .arg(stalledMs));
+                     .arg(untaken)
+                     .arg(stalledMs));
     }
     return untaken;
 }
@@ -267,8 +269,8 @@ void ClientConnection::requestTimedOut()
     }
     if (status == RequestSplitter::Status::MissingSeparators) {
         drop(QStringLiteral("request not complete within %1 ms (%2 bytes)")
-                 .arg(m_requestTimeoutMs)
-                 .arg(m_splitter.bufferedBytes()));
+                     .arg(m_requestTimeoutMs)
+                     .arg(m_splitter.bufferedBytes()));
     } else if (!m_answeredAny) {
         drop(QStringLiteral("no request within %1 ms of connecting").arg(m_requestTimeoutMs));
     }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "clientsocket.h"
-#include "storedmessage.h"
 #include "requestsplitter.h"
+#include "storedmessage.h"
 
 #include <QBasicTimer>
 #include <QElapsedTimer>

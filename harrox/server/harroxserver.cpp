@@ -34,20 +34,19 @@ void enableKeepAlive(int fd)
 
 HarroxServer::HarroxServer(const ServerSettings &settings, ChatRoom &room, StoreWriter &writer,
                            QObject *parent)
-    : QObject(parent)
-    , m_settings(settings)
-    , m_room(room)
-    , m_writer(writer)
-    , m_server([this](int fd) { accept(fd); })
-    , m_pacer(settings.pacing,
-              [this](quint64 id, int lines) {
-                  ClientConnection *connection = m_connections.value(id);
-                  if (!connection)
-                      return qint64(0);
-                  if (!roomForReply(connection->replyCost(lines)))
-                      return ReplyPacer::Later;
-                  return connection->writeReply(lines);
-              })
+    : QObject(parent),
+      m_settings(settings),
+      m_room(room),
+      m_writer(writer),
+      m_server([this](int fd) { accept(fd); }),
+      m_pacer(settings.pacing, [this](quint64 id, int lines) {
+          ClientConnection *connection = m_connections.value(id);
+          if (!connection)
+              return qint64(0);
+          if (!roomForReply(connection->replyCost(lines)))
+              return ReplyPacer::Later;
+          return connection->writeReply(lines);
+      })
 {
     m_pacer.setRoundScope([this](const std::function<void()> &deliveries) {
         SocketPoller::Batch batch(m_poller);
@@ -103,17 +102,15 @@ void HarroxServer::accept(int fd)
     ++m_perHost[connection->host()];
     m_pacer.setHost(id, connection->host());
     connect(connection, &ClientConnection::finished, this, &HarroxServer::forget);
-    connect(connection, &ClientConnection::joined, this, [this](quint64 joined) {
-        m_unjoined.erase(joined);
-    });
+    connect(connection, &ClientConnection::joined, this,
+            [this](quint64 joined) { m_unjoined.erase(joined); });
     connect(connection, &ClientConnection::posting, &m_writer, &StoreWriter::write);
     connect(connection, &ClientConnection::replyWanted, &m_pacer, &ReplyPacer::request);
     connect(connection, &ClientConnection::roomChanged, &m_pacer, &ReplyPacer::roomChanged);
-    connect(connection, &ClientConnection::dropped, this, [this, peer](const QString &why) {
-        emit turnedAway(peer, why);
-    });
+    connect(connection, &ClientConnection::dropped, this,
+            [this, peer](const QString &why) { emit turnedAway(peer, why); });
     qCInfo(lcServer, "%s: connected (%lld %s)", qUtf8Printable(peer), qlonglong(m_connections.size()),
-          m_connections.size() == 1 ? "client" : "clients");
+           m_connections.size() == 1 ? "client" : "clients");
 }
 
 bool HarroxServer::admit(const QHostAddress &address, const QString &peer)
@@ -124,14 +121,17 @@ bool HarroxServer::admit(const QHostAddress &address, const QString &peer)
     // Members from there on servers sharing the conversation count too.
     const int fromHost = m_perHost.value(host) + int(m_room.members().othersFrom(host));
     if (fromHost >= m_settings.maxPerHost)
-        return refuse(peer, QStringLiteral("already %1 connections from its address (--max-per-host)").arg(fromHost));
+        return refuse(peer,
+                      QStringLiteral("already %1 connections from its address (--max-per-host)")
+                              .arg(fromHost));
     if (m_connections.size() < m_settings.maxClients)
         return true;
     if (m_unjoined.empty())
-        return refuse(peer, QStringLiteral("already %1 clients (--max-clients)").arg(m_settings.maxClients));
+        return refuse(peer,
+                      QStringLiteral("already %1 clients (--max-clients)").arg(m_settings.maxClients));
     // drop() ends the connection, which forgets it at once.
     m_connections.value(*m_unjoined.begin())
-        ->drop(QStringLiteral("never joined, and %1 needs its place (--max-clients)").arg(peer));
+            ->drop(QStringLiteral("never joined, and %1 needs its place (--max-clients)").arg(peer));
     return true;
 }
 
@@ -156,8 +156,7 @@ void HarroxServer::forget(quint64 id)
     QTimer::singleShot(0, &m_server, &DescriptorServer::descriptorFreed);
 }
 
-void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok,
-                            const QString &error)
+void HarroxServer::onStored(quint64 id, const StoredMessage &message, bool ok, const QString &error)
 {
     // Stored messages arrive in the order they were posted.
     if (ok) {
@@ -196,8 +195,10 @@ bool HarroxServer::roomForReply(qint64 cost)
     if (room == m_queueFull) {
         m_queueFull = !room;
         if (m_queueFull)
-            qCWarning(lcServer, "%lld MiB of replies wait for clients to take them (--queue-mib): "
-                      "long replies wait for room", qlonglong(queued / (1024 * 1024)));
+            qCWarning(lcServer,
+                      "%lld MiB of replies wait for clients to take them (--queue-mib): "
+                      "long replies wait for room",
+                      qlonglong(queued / (1024 * 1024)));
         else
             qCInfo(lcServer, "room for long replies again");
     }
@@ -209,9 +210,10 @@ QStringList HarroxServer::connectionLines() const
     QStringList lines;
     for (const ClientConnection *connection : m_connections) {
         const quint64 id = connection->id();
-        lines.append(QStringLiteral("%1 %2").arg(connection->peer(), m_room.members().contains(id)
-                                                                   ? m_room.members().nameOf(id)
-                                                                   : QStringLiteral("(not joined)")));
+        lines.append(QStringLiteral("%1 %2").arg(connection->peer(),
+                                                 m_room.members().contains(id)
+                                                         ? m_room.members().nameOf(id)
+                                                         : QStringLiteral("(not joined)")));
     }
     lines.sort();
     return lines;

@@ -9,10 +9,7 @@ constexpr qint64 MsPerSecond = 1000;
 } // namespace
 
 ReplyPacer::ReplyPacer(const Settings &settings, Writer writer, Clock clock, QObject *parent)
-    : QObject(parent)
-    , m_settings(settings)
-    , m_writer(std::move(writer))
-    , m_clock(std::move(clock))
+    : QObject(parent), m_settings(settings), m_writer(std::move(writer)), m_clock(std::move(clock))
 {
     if (!m_clock) {
         QElapsedTimer started;
@@ -178,7 +175,8 @@ void ReplyPacer::deliver(quint64 id, qint64 now)
     // budget spaces pushes, but one large push holds up the rest only so long.
     const auto it = m_hosts.find(host);
     if (it != m_hosts.end())
-        it->freeAt = std::max(now, it->freeAt) + durationMs(bytes, std::max<qsizetype>(1, m_waitingHosts));
+        it->freeAt =
+                std::max(now, it->freeAt) + durationMs(bytes, std::max<qsizetype>(1, m_waitingHosts));
     m_pushFreeAt = std::min(std::max(now, m_pushFreeAt) + durationMs(bytes, 1), now + MaxDebtMs);
 }
 

@@ -22,7 +22,9 @@ public:
     // many went, -1 on a failure.
     virtual int removeOldest(const QDateTime &postedBefore, qint64 keepBytes, int rows)
     {
-        Q_UNUSED(postedBefore) Q_UNUSED(keepBytes) Q_UNUSED(rows)
+        Q_UNUSED(postedBefore)
+        Q_UNUSED(keepBytes)
+        Q_UNUSED(rows)
         return 0;
     }
     virtual QString errorString() const = 0;

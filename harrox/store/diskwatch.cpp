@@ -15,7 +15,8 @@ bool DiskWatch::isLow(qint64 available, qint64 total)
 
 void DiskWatch::check()
 {
-    struct statvfs disk{};
+    struct statvfs disk
+    { };
     if (::statvfs(QFile::encodeName(m_path).constData(), &disk) != 0)
         return;
     // f_bavail: what an ordinary user such as the server's may still take.
@@ -33,6 +34,7 @@ bool DiskWatch::check(qint64 available, qint64 total)
                  "(--keep-days or --keep-mib remove old messages)",
                  qUtf8Printable(m_path), qlonglong(available / MiB), qlonglong(total / MiB));
     else
-        qInfo("the disk of %s has room again: %lld MiB free", qUtf8Printable(m_path), qlonglong(available / MiB));
+        qInfo("the disk of %s has room again: %lld MiB free", qUtf8Printable(m_path),
+              qlonglong(available / MiB));
     return true;
 }

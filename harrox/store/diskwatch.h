@@ -11,7 +11,7 @@ public:
     static constexpr qint64 LowBytes = 1024LL * 1024 * 1024;
 
     // path: a file or folder on the disk.
-    explicit DiskWatch(const QString &path) : m_path(path) {}
+    explicit DiskWatch(const QString &path) : m_path(path) { }
 
     // Under LowPercent or under LowBytes free for the database's user.
     static bool isLow(qint64 available, qint64 total);

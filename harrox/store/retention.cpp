@@ -3,9 +3,7 @@
 #include "conversationstore.h"
 
 Retention::Retention(ConversationStore &store, const Settings &settings, QObject *parent)
-    : QObject(parent)
-    , m_store(store)
-    , m_settings(settings)
+    : QObject(parent), m_store(store), m_settings(settings)
 {
 }
 

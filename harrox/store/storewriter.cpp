@@ -1,10 +1,7 @@
 #include "storewriter.h"
 
 StoreWriter::StoreWriter(ConversationStore &store, QObject *parent)
-    : QObject(parent)
-    , m_store(store)
-{
-}
+    : QObject(parent), m_store(store) { }
 
 void StoreWriter::write(quint64 ticket, const StoredMessage &message)
 {

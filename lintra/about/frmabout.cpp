@@ -39,9 +39,9 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     lblTitle->adjustSize();
 
     lblVersion = new QLabel(QStringLiteral("ﾊﾞｰｼﾞｮﾝ %1.%2.%3")
-                                .arg(Version::Major)
-                                .arg(Version::Minor)
-                                .arg(Version::Revision),
+                                    .arg(Version::Major)
+                                    .arg(Version::Minor)
+                                    .arg(Version::Revision),
                             this);
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
     lblVersion->move(Twips::toPixels(1080, dpi), Twips::toPixels(600, dpi));

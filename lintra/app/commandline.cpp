@@ -7,12 +7,16 @@ namespace {
 // Qt's own options for every window program, which the toolkit takes itself;
 // the first group is followed by a value.
 const QStringList ToolkitOptionsWithValue{
-    QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-    QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
-    QStringLiteral("qwindowtitle"), QStringLiteral("display"), QStringLiteral("geometry"),
-    QStringLiteral("style"), QStringLiteral("stylesheet"), QStringLiteral("session"), QStringLiteral("qmljsdebugger")};
-const QStringList ToolkitFlags{QStringLiteral("reverse"), QStringLiteral("nograb"), QStringLiteral("dograb"),
-                               QStringLiteral("sync"), QStringLiteral("widgetcount")};
+        QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+        QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"),    QStringLiteral("display"),
+        QStringLiteral("geometry"),        QStringLiteral("style"),
+        QStringLiteral("stylesheet"),      QStringLiteral("session"),
+        QStringLiteral("qmljsdebugger")};
+const QStringList ToolkitFlags{QStringLiteral("reverse"), QStringLiteral("nograb"),
+                               QStringLiteral("dograb"), QStringLiteral("sync"),
+                               QStringLiteral("widgetcount")};
 
 } // namespace
 
@@ -54,12 +58,13 @@ CommandLine CommandLine::parse(const QStringList &arguments)
 
 QString CommandLine::usage()
 {
-    return QStringLiteral("使い方: Lintra20 [--data-folder]\n"
-                          "Harroxサーバーと通信する文字チャットのウィンドウを開きます。\n"
-                          "\n"
-                          "  --data-folder  ~/.local/share/lintra を作業フォルダーにする（PCIP.dat の場所）\n"
-                          "  --help         この説明を表示して終わる\n"
-                          "  --version      版を表示して終わる\n");
+    return QStringLiteral(
+            "使い方: Lintra20 [--data-folder]\n"
+            "Harroxサーバーと通信する文字チャットのウィンドウを開きます。\n"
+            "\n"
+            "  --data-folder  ~/.local/share/lintra を作業フォルダーにする（PCIP.dat の場所）\n"
+            "  --help         この説明を表示して終わる\n"
+            "  --version      版を表示して終わる\n");
 }
 
 QString CommandLine::versionText()

@@ -20,7 +20,8 @@ int main(int argc, char *argv[])
         std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
         return 0;
     case CommandLine::Action::Refuse:
-        std::fprintf(stderr, "Lintra20: %s\n%s", qPrintable(QStringLiteral("使えないオプションです: %1").arg(line.refused)),
+        std::fprintf(stderr, "Lintra20: %s\n%s",
+                     qPrintable(QStringLiteral("使えないオプションです: %1").arg(line.refused)),
                      "Lintra20 --help で使い方を表示します。\n");
         return 2;
     case CommandLine::Action::Run:

@@ -1,14 +1,14 @@
 #include "startup.h"
 
-#include "identity.h"
-#include "lintraapplication.h"
-#include "module1.h"
-#include "form2.h"
-#include "form2window.h"
-#include "form1.h"
 #include "clock.h"
 #include "desktopinputmode.h"
 #include "desktopshellopen.h"
+#include "form1.h"
+#include "form2.h"
+#include "form2window.h"
+#include "identity.h"
+#include "lintraapplication.h"
+#include "module1.h"
 #include "widgetmessagebox.h"
 
 #include <QDir>
@@ -28,11 +28,11 @@ constexpr QLatin1String DataFolderOption("--data-folder");
 void enterDataFolder(MessageBox &box)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                           + QStringLiteral("/lintra");
+            + QStringLiteral("/lintra");
     if (!QDir().mkpath(folder) || !QDir::setCurrent(folder))
         box.exclamation(QStringLiteral("作業フォルダー %1 を作れませんでした。"
                                        "現在のフォルダー %2 で続けます。")
-                            .arg(folder, QDir::currentPath()),
+                                .arg(folder, QDir::currentPath()),
                         Identity::applicationName());
 }
 

@@ -36,7 +36,7 @@ PCIPError PCIPError::fromErrno(int code, const QString &path)
     return {kind, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(code)))};
 }
 
-PCIPFile::PCIPFile(QString path) : m_file(std::move(path)) {}
+PCIPFile::PCIPFile(QString path) : m_file(std::move(path)) { }
 
 bool PCIPFile::fail(PCIPError::Kind kind, const QString &why)
 {
@@ -114,11 +114,14 @@ bool PCIPFile::readBytes(const QString &path, QByteArray &bytes, PCIPError *erro
     if (!file.open(QIODevice::ReadOnly)) {
         const int code = errno;
         // Qt itself refuses a folder, after the system opened it.
-        return report(false, PCIPError::fromErrno(QFileInfo(path).isDir() ? EISDIR : code, path), error);
+        return report(false, PCIPError::fromErrno(QFileInfo(path).isDir() ? EISDIR : code, path),
+                      error);
     }
     bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return report(false, {PCIPError::Kind::Other, QStringLiteral("%1: %2").arg(path, file.errorString())}, error);
+        return report(false,
+                      {PCIPError::Kind::Other, QStringLiteral("%1: %2").arg(path, file.errorString())},
+                      error);
     return true;
 }
 

@@ -11,13 +11,13 @@ struct PCIPError
 {
     enum class Kind {
         None,
-        ListFull,      // an append past MaxRecords
-        NoRecord,      // the record to change is no longer in the file
-        NoPermission,  // EACCES, EPERM
-        DiskFull,      // ENOSPC, EDQUOT, EFBIG
-        ReadOnly,      // EROFS
+        ListFull, // an append past MaxRecords
+        NoRecord, // the record to change is no longer in the file
+        NoPermission, // EACCES, EPERM
+        DiskFull, // ENOSPC, EDQUOT, EFBIG
+        ReadOnly, // EROFS
         MissingFolder, // ENOENT, ENOTDIR: the file's folder is not there
-        IsFolder,      // EISDIR: a folder stands in the file's place
+        IsFolder, // EISDIR: a folder stands in the file's place
         Other,
     };
     Kind kind = Kind::None;

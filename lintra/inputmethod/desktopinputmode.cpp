@@ -25,7 +25,7 @@ DesktopInputMode::DesktopInputMode()
     const QString ibus = IBusInputMode::address();
     if (!ibus.isEmpty())
         m_frameworks.push_back(std::make_unique<IBusInputMode>(
-            QDBusConnection::connectToBus(ibus, IBusConnectionName)));
+                QDBusConnection::connectToBus(ibus, IBusConnectionName)));
 }
 
 DesktopInputMode::~DesktopInputMode()

@@ -29,8 +29,8 @@ Fcitx5InputMode::Fcitx5InputMode(const QDBusConnection &bus, QObject *parent)
     // Whether it runs already, learned without waiting. The bus answers
     // after it has taken the watch, so no change falls between the two.
     QDBusMessage ask = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
     ask << Service;
     auto *answer = new QDBusPendingCallWatcher(m_bus.asyncCall(ask), this);
     connect(answer, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
@@ -46,8 +46,8 @@ void Fcitx5InputMode::request(Mode mode)
     if (!m_present)
         return;
     QDBusMessage call = QDBusMessage::createMethodCall(
-        Service, Path, Interface,
-        mode == Mode::Hiragana ? QStringLiteral("Activate") : QStringLiteral("Deactivate"));
+            Service, Path, Interface,
+            mode == Mode::Hiragana ? QStringLiteral("Activate") : QStringLiteral("Deactivate"));
     call.setAutoStartService(false);
     m_bus.send(call); // a framework that hangs must not hold the window
 }

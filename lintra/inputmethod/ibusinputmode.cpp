@@ -34,14 +34,14 @@ QString addressFileName()
 
 } // namespace
 
-IBusInputMode::IBusInputMode(const QDBusConnection &ibusBus) : m_bus(ibusBus) {}
+IBusInputMode::IBusInputMode(const QDBusConnection &ibusBus) : m_bus(ibusBus) { }
 
 void IBusInputMode::request(Mode mode)
 {
     if (!m_bus.isConnected())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service,
-                                                       QStringLiteral("SetGlobalEngine"));
+    QDBusMessage call =
+            QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("SetGlobalEngine"));
     call << (mode == Mode::Hiragana ? HiraganaEngine : OffEngine);
     call.setAutoStartService(false);
     m_bus.send(call); // never waited for
@@ -58,7 +58,7 @@ QString IBusInputMode::address()
         if (name.isEmpty())
             return {};
         path = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-                   .filePath(QStringLiteral("ibus/bus/") + name);
+                       .filePath(QStringLiteral("ibus/bus/") + name);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

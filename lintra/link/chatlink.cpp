@@ -1,10 +1,10 @@
 #include "chatlink.h"
 
-#include "pcipfile.h"
-#include "wire/chatprotocol.h"
 #include "chatview.h"
 #include "clock.h"
 #include "messagebox.h"
+#include "pcipfile.h"
+#include "wire/chatprotocol.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -14,7 +14,7 @@ namespace {
 const QString Lintra = QStringLiteral("Lintra");
 const QString NameMissing = QStringLiteral("名前を入力してください");
 const QString NoDestinationFile =
-    QStringLiteral("接続先の設定をしてから「接続/参加」ボタンを押してください");
+        QStringLiteral("接続先の設定をしてから「接続/参加」ボタンを押してください");
 const QString CheckDestinations = QStringLiteral("接続先の設定を確認してください");
 const QString NotConnectedTitle = QStringLiteral("Lintra(接続できませんでした)");
 const QString ConnectedStatus = QStringLiteral(" 接続できました！通信できます。");
@@ -32,7 +32,11 @@ QString attemptStatus(const QString &name)
 
 ChatLink::ChatLink(ChatView &view, MessageBox &messageBox, const Clock &clock, PCIPRecord &buffer,
                    QString destinations, QObject *parent)
-    : QObject(parent), m_view(view), m_messageBox(messageBox), m_clock(clock), m_buffer(buffer),
+    : QObject(parent),
+      m_view(view),
+      m_messageBox(messageBox),
+      m_clock(clock),
+      m_buffer(buffer),
       m_destinations(std::move(destinations))
 {
     m_socket.setParent(this);

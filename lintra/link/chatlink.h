@@ -35,10 +35,10 @@ public:
              QString destinations, QObject *parent = nullptr);
     ~ChatLink() override;
 
-    void Command1_Click();  // send, or refresh when the message box is empty
+    void Command1_Click(); // send, or refresh when the message box is empty
     void Text2_Enter() { Command1_Click(); }
-    void Command2_Click();  // join
-    void Command3_Click();  // leave: close the socket and the window
+    void Command2_Click(); // join
+    void Command3_Click(); // leave: close the socket and the window
     void f11_Click(int) { Command3_Click(); }
     void Timer1_Timer();
     void set333_Click(int index);
@@ -77,7 +77,7 @@ private:
     const Clock &m_clock;
     PCIPRecord &m_buffer; // PCIPBuffer
     const QString m_destinations;
-    ChatSocket m_socket;  // WSock
+    ChatSocket m_socket; // WSock
     EraClock m_eraClock;
     int m_refreshIndex = 0;
     int m_pollMs = 100;
@@ -87,5 +87,5 @@ private:
     QString m_conversation; // as last shown, to tell a change
     PostedLines m_posted;
     QDateTime m_awaitingSince; // the oldest request no byte has answered yet
-    bool m_asked = false;      // a request went out since the last reply began
+    bool m_asked = false; // a request went out since the last reply began
 };

@@ -43,12 +43,12 @@ public:
     static std::optional<quint32> parseAddress(QStringView text);
 
 signals:
-    void connected();                     // WSock_Connect
+    void connected(); // WSock_Connect
     // WSock_DataArrival: a whole reply, or one that continues the last one.
     void dataArrival(const QString &text, bool continues);
     void received(); // bytes came: the link is alive
     void replyCut(); // a line or a reply was too long to keep whole
-    void closed();                        // WSock_Close: the server closed the connection
+    void closed(); // WSock_Close: the server closed the connection
     void error(const QString &description); // WSock_Error
 
 private:
@@ -63,7 +63,7 @@ private:
 
     QTcpSocket m_socket;
     ReplyAssembler m_assembler;
-    QTimer m_quiet;          // fires once the connection has been quiet
+    QTimer m_quiet; // fires once the connection has been quiet
     QElapsedTimer m_monotonic;
     QString m_remoteHost;
     quint16 m_remotePort = 0;

@@ -9,16 +9,16 @@ class ChatView
 public:
     virtual ~ChatView() = default;
 
-    virtual QString nameText() const = 0;      // Text1
-    virtual QString messageText() const = 0;   // Text2
+    virtual QString nameText() const = 0; // Text1
+    virtual QString messageText() const = 0; // Text2
     virtual void setMessageText(const QString &text) = 0;
     virtual QString lineCountText() const = 0; // Combo4
     virtual void setStatusText(const QString &text) = 0; // SB
-    virtual void setCaption(const QString &text) = 0;    // the window title
+    virtual void setCaption(const QString &text) = 0; // the window title
 
-    virtual void setSendEnabled(bool on) = 0;    // Command1 送信/更新
-    virtual void setJoinEnabled(bool on) = 0;    // Command2 接続/参加
-    virtual void setLeaveEnabled(bool on) = 0;   // Command3 切断/退室
+    virtual void setSendEnabled(bool on) = 0; // Command1 送信/更新
+    virtual void setJoinEnabled(bool on) = 0; // Command2 接続/参加
+    virtual void setLeaveEnabled(bool on) = 0; // Command3 切断/退室
     virtual void setMessageEnabled(bool on) = 0; // Text2
     virtual void setRefreshChecked(int index) = 0; // set333: only index ticked
 

@@ -121,7 +121,7 @@ ReplyAssembler::Reply ReplyAssembler::take()
     m_next = Part();
     // The line end that closes the last line is the reply's end, not a line.
     reply.bytes = m_shown.lineEndsAfterSeparator > 0
-        ? ChatProtocol::withoutReplyEnd(m_shown.bytes).toByteArray()
-        : m_shown.bytes;
+            ? ChatProtocol::withoutReplyEnd(m_shown.bytes).toByteArray()
+            : m_shown.bytes;
     return reply;
 }

@@ -51,7 +51,7 @@ public:
     {
         QByteArray bytes;
         bool continues = false; // extends the reply shown last
-        bool cut = false;       // something of it was thrown away
+        bool cut = false; // something of it was thrown away
     };
     // The reply as it stands, to be shown.
     Reply take();
@@ -62,7 +62,7 @@ private:
     {
         QByteArray bytes;
         qsizetype separatorEnd = -1; // just after the first separator
-        int lineEnds = 0;            // in all of it
+        int lineEnds = 0; // in all of it
         int lineEndsAfterSeparator = 0;
         qint64 firstAt = 0;
         qint64 lastAt = 0;
@@ -76,7 +76,7 @@ private:
     bool wholeByContent() const;
 
     Part m_shown; // the reply shown last
-    Part m_next;  // since then
+    Part m_next; // since then
     int m_lines = 0;
     qint64 m_roundTripMs = 0;
     qint64 m_learnedQuietMs = 0;

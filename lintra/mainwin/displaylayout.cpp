@@ -14,26 +14,26 @@ float f(double value)
 }
 
 // The design's offsets and proportions, in twips and shares of the width.
-constexpr double LabelLeft = 50;            // the three labels of the left column
+constexpr double LabelLeft = 50; // the three labels of the left column
 constexpr double NameLabelTop = 400;
 constexpr double NameBoxTop = 350;
-constexpr double LabelToBox = 550;          // Label1's right edge to the name and message boxes
+constexpr double LabelToBox = 550; // Label1's right edge to the name and message boxes
 constexpr float NameBoxWidth = 1000;
 constexpr double NameToMessageLabel = 250;
-constexpr double GuardAMargin = 500;        // guard A: Label1, this, then the send button
+constexpr double GuardAMargin = 500; // guard A: Label1, this, then the send button
 constexpr double NameToMessageBox = 130;
-constexpr double MessageRowReserve = 2200;  // times the message-row factor
+constexpr double MessageRowReserve = 2200; // times the message-row factor
 constexpr double SendButtonRightMargin = 80;
 constexpr double MessageToOptionRow = 400;
 constexpr double Combo3ToLabel4 = 60;
 constexpr double Label4ToCombo4 = 30;
 constexpr double OptionRowToAreas = 30;
-constexpr double BottomMargin = 10;         // also guards B and C
-constexpr double ButtonExtraHeight = 10;    // Command2 and Command3 over the message box
+constexpr double BottomMargin = 10; // also guards B and C
+constexpr double ButtonExtraHeight = 10; // Command2 and Command3 over the message box
 constexpr double ConversationShare = 0.7;
 constexpr double SideShare = 0.3;
 constexpr double ButtonColumnShare = 0.71;
-constexpr double ButtonWidthShare = 0.95;   // of the side area
+constexpr double ButtonWidthShare = 0.95; // of the side area
 constexpr double ButtonsAboveAreaBottom = 2;
 
 } // namespace
@@ -69,8 +69,8 @@ DisplayLayout::Geometry DisplayLayout::designGeometry()
     return g;
 }
 
-DisplayLayout::Reached DisplayLayout::run(Geometry &g, const Window &win, int points,
-                                          int checkedItem, const Metrics &m)
+DisplayLayout::Reached DisplayLayout::run(Geometry &g, const Window &win, int points, int checkedItem,
+                                          const Metrics &m)
 {
     constexpr float X0 = 0;
     constexpr float Y0 = 0;
@@ -162,9 +162,11 @@ DisplayLayout::Reached DisplayLayout::run(Geometry &g, const Window &win, int po
     g[Text3].top = f(optionRowBottom + OptionRowToAreas);
     g[Text3].left = X0;
     g[Text3].width = f(double(W) * ConversationShare);
-    g[Text3].height = f(double(H) - win.statusBarHeight - g[Label3].top - g[Label3].height - BottomMargin);
+    g[Text3].height =
+            f(double(H) - win.statusBarHeight - g[Label3].top - g[Label3].height - BottomMargin);
 
-    if (f(win.statusBarHeight + optionRowBottom + BottomMargin + g[Command2].height + g[Command3].height)
+    if (f(win.statusBarHeight + optionRowBottom + BottomMargin + g[Command2].height
+          + g[Command3].height)
         >= H)
         return Reached::GuardC;
 
@@ -180,7 +182,8 @@ DisplayLayout::Reached DisplayLayout::run(Geometry &g, const Window &win, int po
     g[Text4].width = f(double(W) * SideShare);
     g[Text4].height = text4Height;
     setFont(Command2);
-    g[Command2].top = f(double(g[Text3].top) + g[Text3].height - ButtonsAboveAreaBottom * g[Command2].height);
+    g[Command2].top =
+            f(double(g[Text3].top) + g[Text3].height - ButtonsAboveAreaBottom * g[Command2].height);
     g[Command2].left = f(double(W) * ButtonColumnShare);
     g[Command2].width = f(double(g[Text4].width) * ButtonWidthShare);
     setFont(Command3);

@@ -11,10 +11,19 @@ class DisplayLayout
 {
 public:
     enum Control {
-        Label1, Label2, Label3, Label4,
-        Text1, Text2, Text3, Text4,
-        Command1, Command2, Command3,
-        Combo3, Combo4,
+        Label1,
+        Label2,
+        Label3,
+        Label4,
+        Text1,
+        Text2,
+        Text3,
+        Text4,
+        Command1,
+        Command2,
+        Command3,
+        Combo3,
+        Combo4,
         ControlCount
     };
 
@@ -45,9 +54,9 @@ public:
 
     struct Window
     {
-        float width = 0;          // W: the client area, the status bar's strip included
-        float height = 0;         // H
-        float outerWidth = 0;     // Wout: frame and borders included
+        float width = 0; // W: the client area, the status bar's strip included
+        float height = 0; // H
+        float outerWidth = 0; // Wout: frame and borders included
         float statusBarHeight = 0; // SBH
     };
 

@@ -1,9 +1,9 @@
 #include "form1.h"
 
-#include "frmabout.h"
-#include "module1.h"
 #include "form2.h"
+#include "frmabout.h"
 #include "inputmodefocus.h"
+#include "module1.h"
 #include "shellopen.h"
 #include "statusline.h"
 #include "twips.h"
@@ -42,7 +42,9 @@ constexpr int LineCountDigits = 4;
 
 form1::form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellOpen &shell,
              QWidget *parent)
-    : QMainWindow(parent), m_module(module), m_shell(shell),
+    : QMainWindow(parent),
+      m_module(module),
+      m_shell(shell),
       m_link(*this, messageBox, clock, module.PCIPBuffer, module.PCIPPath)
 {
     setObjectName(QStringLiteral("form1"));
@@ -60,7 +62,7 @@ form1::form1(Module1 &module, MessageBox &messageBox, const Clock &clock, ShellO
     const int statusHeight = Twips::toPixels(DesignStatusBarHeight, dpi);
     resize(Twips::toPixels(DesignClientWidth, dpi),
            Twips::toPixels(DesignClientHeight, dpi) - statusHeight + menuBar()->sizeHint().height()
-               + statusBar()->sizeHint().height());
+                   + statusBar()->sizeHint().height());
     move(Twips::toPixels(DesignLeft, dpi), Twips::toPixels(DesignTop, dpi));
 }
 
@@ -125,7 +127,7 @@ void form1::createControls()
     Label3 = label("Label3", QStringLiteral("文字サイズ(pt)"), Combo3);
     Label4 = label("Label4", QStringLiteral("表示行数(行)"), Combo4);
 
-    m_controls = {Label1, Label2, Label3, Label4,   Text1,  Text2,   Text3,
+    m_controls = {Label1, Label2,   Label3,   Label4,   Text1,  Text2, Text3,
                   Text4,  Command1, Command2, Command3, Combo3, Combo4};
 
     m_statusText = new StatusLine(this);
@@ -237,12 +239,12 @@ void form1::Form_Resize()
         const double dpiY = logicalDpiY();
         window.width = float(Twips::fromPixels(centralWidget()->width(), dpiX));
         window.statusBarHeight = float(Twips::fromPixels(statusBar()->height(), dpiY));
-        window.height = float(Twips::fromPixels(centralWidget()->height(), dpiY))
-                        + window.statusBarHeight;
+        window.height =
+                float(Twips::fromPixels(centralWidget()->height(), dpiY)) + window.statusBarHeight;
         window.outerWidth = float(Twips::fromPixels(frameGeometry().width(), dpiX));
     }
-    m_lastPass = DisplayLayout::run(m_geometry, window, m_module.DisplayFontSize,
-                                    checkedDisplaySize(), *this);
+    m_lastPass = DisplayLayout::run(m_geometry, window, m_module.DisplayFontSize, checkedDisplaySize(),
+                                    *this);
     applyGeometry();
 }
 
@@ -298,7 +300,7 @@ void form1::h11_Click(int index)
         frmAbout::showModal();
     else if (index == 1)
         m_shell.open(QDir::toNativeSeparators(
-            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Duvetta.chm"))));
+                QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Duvetta.chm"))));
 }
 
 void form1::Combo3_Click()

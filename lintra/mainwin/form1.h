@@ -97,15 +97,15 @@ private:
     DisplayLayout::Geometry m_geometry = DisplayLayout::designGeometry(); // twips
     QTimer Timer1; // title clock and automatic refresh, every second
 
-    QLineEdit *Text1 = nullptr;      // user name
-    QLineEdit *Text2 = nullptr;      // message; Enter sends
+    QLineEdit *Text1 = nullptr; // user name
+    QLineEdit *Text2 = nullptr; // message; Enter sends
     QPlainTextEdit *Text3 = nullptr; // conversation: right part of each reply
     QPlainTextEdit *Text4 = nullptr; // side area: left part of each reply
     QPushButton *Command1 = nullptr; // 送信/更新
     QPushButton *Command2 = nullptr; // 接続/参加
     QPushButton *Command3 = nullptr; // 切断/退室
-    QComboBox *Combo3 = nullptr;     // text size of the two areas
-    QComboBox *Combo4 = nullptr;     // line count carried by every request
+    QComboBox *Combo3 = nullptr; // text size of the two areas
+    QComboBox *Combo4 = nullptr; // line count carried by every request
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
     QLabel *Label3 = nullptr;
@@ -117,6 +117,6 @@ private:
     QList<QAction *> set11;
     QList<QAction *> set222; // 大きい, 中くらい, 小さい
     QList<QAction *> set333; // automatic refresh intervals
-    QList<QAction *> h11;    // バージョン情報, ヘルプ
+    QList<QAction *> h11; // バージョン情報, ヘルプ
     DisplayLayout::Reached m_lastPass = DisplayLayout::Reached::End;
 };

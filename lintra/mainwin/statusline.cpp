@@ -10,7 +10,7 @@ const QString Role = QStringLiteral("状態");
 class StatusLineAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
-    explicit StatusLineAccessible(QWidget *w) : QAccessibleWidget(w, QAccessible::StatusBar) {}
+    explicit StatusLineAccessible(QWidget *w) : QAccessibleWidget(w, QAccessible::StatusBar) { }
 
     void *interface_cast(QAccessible::InterfaceType t) override
     {
@@ -30,19 +30,16 @@ public:
     // Read-only text: no selection, no caret.
     void selection(int, int *start, int *end) const override { *start = *end = 0; }
     int selectionCount() const override { return 0; }
-    void addSelection(int, int) override {}
-    void removeSelection(int) override {}
-    void setSelection(int, int, int) override {}
+    void addSelection(int, int) override { }
+    void removeSelection(int) override { }
+    void setSelection(int, int, int) override { }
     int cursorPosition() const override { return 0; }
-    void setCursorPosition(int) override {}
-    QString text(int start, int end) const override
-    {
-        return label()->text().mid(start, end - start);
-    }
+    void setCursorPosition(int) override { }
+    QString text(int start, int end) const override { return label()->text().mid(start, end - start); }
     int characterCount() const override { return int(label()->text().size()); }
     QRect characterRect(int) const override { return {}; }
     int offsetAtPoint(const QPoint &) const override { return -1; }
-    void scrollToSubstring(int, int) override {}
+    void scrollToSubstring(int, int) override { }
     QString attributes(int, int *start, int *end) const override
     {
         *start = 0;

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int MaxLinks = 40;  // as many as the kernel follows
+constexpr int MaxLinks = 40; // as many as the kernel follows
 constexpr int WriteInPlace = -1;
 
 QByteArray folderOf(const QByteArray &path)
@@ -23,7 +23,8 @@ QByteArray folderOf(const QByteArray &path)
 QByteArray followLinks(QByteArray path)
 {
     for (int hop = 0; hop < MaxLinks; ++hop) {
-        struct stat st {};
+        struct stat st
+        { };
         if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
             break;
         QByteArray target(PATH_MAX, Qt::Uninitialized);
@@ -104,7 +105,8 @@ int writeFileAtomically(const QString &path, QByteArrayView bytes)
     const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
-    struct stat old {};
+    struct stat old
+    { };
     int result = ::fstat(fd, &old) != 0 ? errno : WriteInPlace;
     if (result == WriteInPlace && S_ISREG(old.st_mode))
         result = writeBeside(target, old, bytes);

@@ -28,7 +28,8 @@ EraClock::EraClock() : m_icu(std::make_unique<Icu>())
     const icu::Locale locale("ja_JP@calendar=japanese");
     // The calendar runs in GMT on the wall-clock fields it is given, so the
     // machine's own zone never shifts the date.
-    m_icu->japanese.reset(icu::Calendar::createInstance(icu::TimeZone::getGMT()->clone(), locale, status));
+    m_icu->japanese.reset(
+            icu::Calendar::createInstance(icu::TimeZone::getGMT()->clone(), locale, status));
     m_icu->symbols = std::make_unique<icu::DateFormatSymbols>(locale, "japanese", status);
     if (U_FAILURE(status))
         qWarning("ICU Japanese calendar unavailable: %s", u_errorName(status));
@@ -68,11 +69,11 @@ QString EraClock::format(const QDateTime &time) const
             amPm = toQString(ampm[clock.hour() < 12 ? 0 : 1]);
     }
     return QStringLiteral("%1%2年%3月%4日(%5)%6%7時%8分")
-        .arg(era)
-        .arg(eraYear)
-        .arg(date.month())
-        .arg(date.day())
-        .arg(day, amPm)
-        .arg(hour12)
-        .arg(clock.minute());
+            .arg(era)
+            .arg(eraYear)
+            .arg(date.month())
+            .arg(date.day())
+            .arg(day, amPm)
+            .arg(hour12)
+            .arg(clock.minute());
 }

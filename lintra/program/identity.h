@@ -16,9 +16,9 @@ inline QString applicationName()
 inline QString version()
 {
     return QStringLiteral("%1.%2.%3")
-        .arg(Version::Major)
-        .arg(Version::Minor, 2, 10, QLatin1Char('0'))
-        .arg(Version::Revision, 4, 10, QLatin1Char('0'));
+            .arg(Version::Major)
+            .arg(Version::Minor, 2, 10, QLatin1Char('0'))
+            .arg(Version::Revision, 4, 10, QLatin1Char('0'));
 }
 
 } // namespace Identity

@@ -1,6 +1,6 @@
+#include "desktopshellopen.h"
 #include "identity.h"
 #include "lintraapplication.h"
-#include "desktopshellopen.h"
 
 #include "fakes.h"
 
@@ -30,7 +30,8 @@ class tst_LintraApplication : public QObject
     Q_OBJECT
 
 public:
-    explicit tst_LintraApplication(RecordingMessageBox &box) : m_box(box) {}
+    explicit tst_LintraApplication(RecordingMessageBox &box)
+        : m_box(box) { }
 
 private slots:
     void identity()
@@ -58,7 +59,8 @@ private slots:
 
         // The loop still runs.
         bool ran = false;
-        QMetaObject::invokeMethod(&target, [&] { ran = true; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+                &target, [&] { ran = true; }, Qt::QueuedConnection);
         QTRY_VERIFY(ran);
     }
 

@@ -23,8 +23,10 @@ private slots:
         const QString n = QStringLiteral("本社");
         QTest::newRow("255") << n << "255.255.255.255" << Verdict::Accepted << "";
         QTest::newRow("999") << n << "127.0.0.999" << Verdict::Accepted << "refused: an address group is above 255";
-        QTest::newRow("blank name") << "   " << "1.2.3.4" << Verdict::Accepted << "";
-        QTest::newRow("empty name") << "" << "1.2.3.4" << Verdict::Missing << "refused: a name and four";
+        QTest::newRow("blank name") << "   "
+                                    << "1.2.3.4" << Verdict::Accepted << "";
+        QTest::newRow("empty name") << ""
+                                    << "1.2.3.4" << Verdict::Missing << "refused: a name and four";
         QTest::newRow("empty group") << n << "1..3.4" << Verdict::Missing << "refused";
         QTest::newRow("four digits") << n << "1.2.3.1921" << Verdict::TooLong << "refused: each address group must be at most 3";
         QTest::newRow("1.5 last") << n << "1.2.3.1.5" << Verdict::Accepted << "";
@@ -36,7 +38,8 @@ private slots:
         QTest::newRow("full-width digits") << n << "１２.2.3.4" << Verdict::NotNumeric << "refused";
         // The rules apply in order: presence, then numbers, then length.
         QTest::newRow("letters before length") << n << "1234.x.3.4" << Verdict::NotNumeric << "a number";
-        QTest::newRow("name cut") << "abcdefghijklmnopqrstuvwxy" << "1.2.3.4" << Verdict::Accepted
+        QTest::newRow("name cut") << "abcdefghijklmnopqrstuvwxy"
+                                  << "1.2.3.4" << Verdict::Accepted
                                   << "the name was cut to 20 bytes: abcdefghijklmnopqrst";
     }
 
@@ -60,8 +63,7 @@ private slots:
         QCOMPARE(pcipwrite.exitCode(), refused ? 2 : 0);
         const QString out = QString::fromUtf8(pcipwrite.readAll());
         QVERIFY2(said.isEmpty() ? out.isEmpty() : out.contains(said), qPrintable(out));
-        QCOMPARE(fileBytes(file), records("a")
-                     + (refused ? QByteArray() : destination(VBTrue, name, address.toLower()).toBytes()));
+        QCOMPARE(fileBytes(file), records("a") + (refused ? QByteArray() : destination(VBTrue, name, address.toLower()).toBytes()));
     }
 };
 

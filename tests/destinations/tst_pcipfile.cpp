@@ -23,7 +23,8 @@ Kind appendAsNobody(const QString &path)
     PCIPError e;
     if (child == 0)
         _exit(setgroups(0, nullptr) == 0 && setgid(Nobody) == 0 && setuid(Nobody) == 0
-                  ? (PCIPFile::appendTo(path, X, &e), int(e.kind)) : 99);
+                      ? (PCIPFile::appendTo(path, X, &e), int(e.kind))
+                      : 99);
     int status = 0;
     waitpid(child, &status, 0);
     return Kind(WEXITSTATUS(status));
@@ -57,7 +58,9 @@ private slots:
         QTest::newRow("flag 1") << 1 << "b" << b("\x01\0");
         QTest::newRow("flag 256") << 256 << "b" << b("\0\x01");
         QTest::newRow("cut at 20 bytes, no lone lead byte") << -1 << "a本社本社本社本社本社"
-            << "\xFF\xFF" "a" + QByteArray("\x96\x7B\x8E\xD0").repeated(4) + "\x96\x7B " + address;
+                                                            << "\xFF\xFF"
+                                                               "a"
+                        + QByteArray("\x96\x7B\x8E\xD0").repeated(4) + "\x96\x7B " + address;
     }
 
     void records()
@@ -100,9 +103,13 @@ private slots:
         QVERIFY(setup != u"link" || symlink("list.dat", QFile::encodeName(path())) == 0);
         const QByteArray t = QFile::encodeName(target);
         chmod(QFile::encodeName(m_dir->path()), setup == u"folder" ? 0755 : 0777);
-        chmod(t, setup == u"link" ? 0640 : setup == u"read-only" ? 0444 : setup == u"folder" ? 0666 : 0664);
+        chmod(t, setup == u"link" ? 0640 : setup == u"read-only" ? 0444
+                      : setup == u"folder"                       ? 0666
+                                                                 : 0664);
         QVERIFY(setup != u"group" || chown(t, 0, Nobody) == 0);
-        struct stat before {}, after {};
+        struct stat before
+        {
+        }, after{};
         QCOMPARE(stat(t, &before), 0);
         PCIPFile walk(path()); // a connect walk waiting with the file open
         QVERIFY(walk.open());

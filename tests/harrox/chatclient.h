@@ -14,9 +14,18 @@ inline QByteArray request(QByteArrayView verb, const QString &payload, QByteArra
 {
     return verb.toByteArray() + Cp932::encode(payload) + "/*/~127.0.0.1/**/" + count.toByteArray();
 }
-inline QByteArray join(const QString &name) { return request("CanEnter?", name); }
-inline QByteArray post(const QString &text) { return request("NormalTel", text); }
-inline QByteArray refresh(QByteArrayView count = "10") { return request("/Reflesh/", {}, count); }
+inline QByteArray join(const QString &name)
+{
+    return request("CanEnter?", name);
+}
+inline QByteArray post(const QString &text)
+{
+    return request("NormalTel", text);
+}
+inline QByteArray refresh(QByteArrayView count = "10")
+{
+    return request("/Reflesh/", {}, count);
+}
 inline ChatProtocol::ReplyParts divide(const QByteArray &reply)
 {
     return ChatProtocol::divideReply(Cp932::decode(ChatProtocol::withoutReplyEnd(reply)));
@@ -62,4 +71,7 @@ inline ChatProtocol::ReplyParts shownOn(quint16 port)
     ChatClient look;
     return look.connectTo(port) ? divide(look.exchange(refresh("200"))) : ChatProtocol::ReplyParts{};
 }
-inline QStringList linesOn(quint16 port) { return shownOn(port).right.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts); }
+inline QStringList linesOn(quint16 port)
+{
+    return shownOn(port).right.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+}

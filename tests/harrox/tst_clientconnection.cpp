@@ -10,8 +10,8 @@
 #include <memory>
 
 #include <netinet/in.h>
-#include <sys/ioctl.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 
 // Connections, the room and the store writer in this process, on loopback,
 // with a store that fails when told to.
@@ -43,7 +43,8 @@ ServerSettings settings(const std::function<void(ServerSettings &)> &change = {}
 // history: lines of so many characters the conversation starts with.
 struct Room
 {
-    explicit Room(const ServerSettings &settings = ::settings(), int history = 0, int length = 100) : server(settings, room, writer)
+    explicit Room(const ServerSettings &settings = ::settings(), int history = 0, int length = 100)
+        : server(settings, room, writer)
     {
         QObject::connect(&server, &HarroxServer::turnedAway, [this](const QString &, const QString &why) { turnedAway += why; });
         for (int i = 0; i < history; ++i)

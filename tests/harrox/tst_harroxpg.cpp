@@ -19,7 +19,8 @@ struct Harrox : HarroxProcess
     {
         return HarroxProcess::start(QStringList{QStringLiteral("--postgres"), conninfo, QStringLiteral("--reply-gap=0"),
                                                 QStringLiteral("--beat=100"), QStringLiteral("--expiry=400"),
-                                                QStringLiteral("--posts-per-minute=0")} + more); // writers send bursts
+                                                QStringLiteral("--posts-per-minute=0")}
+                                    + more); // writers send bursts
     }
 };
 
@@ -140,7 +141,8 @@ void TestHarroxPg::databaseRestartLosesNothingAcknowledged()
     // Harrox's sessions set what its promises need, and bound their waits.
     QVERIFY(session.open());
     QCOMPARE(session.exec("SELECT concat_ws(' ', current_setting('synchronous_commit'), current_setting('statement_timeout'),"
-                          " current_setting('lock_timeout'), current_setting('idle_in_transaction_session_timeout'))").text(0, 0),
+                          " current_setting('lock_timeout'), current_setting('idle_in_transaction_session_timeout'))")
+                     .text(0, 0),
              QStringLiteral("on 2s 1s 500ms"));
     Harrox a, b;
     QVERIFY(a.start(db, {QStringLiteral("--no-live")}) && b.start(db, {QStringLiteral("--no-live")}));

@@ -178,10 +178,9 @@ void TestHarroxServer::configurationFile()
     const auto action = options.parse(QStringList{QStringLiteral("harrox"), QStringLiteral("--config"), path} + commandLine);
     const QString allowed = file.contains(QLatin1String("allow")) ? options.allowList().ranges().join(u',') : QStringLiteral("-");
     const QString got = action == ServerOptions::Action::Fail
-                            ? options.message()
-                            : QStringLiteral("%1 %2 %3 %4").arg(options.listenAddress().toString()).arg(options.maxPerHost())
-                                  .arg(allowed, options.live() ? QStringLiteral("live") : QStringLiteral("dead"))
-                                  + QLatin1Char(' ') + options.warnings().join(u' ') + QLatin1Char(' ') + PgConnection::shown(options.postgres());
+            ? options.message()
+            : QStringLiteral("%1 %2 %3 %4").arg(options.listenAddress().toString()).arg(options.maxPerHost()).arg(allowed, options.live() ? QStringLiteral("live") : QStringLiteral("dead"))
+                    + QLatin1Char(' ') + options.warnings().join(u' ') + QLatin1Char(' ') + PgConnection::shown(options.postgres());
     QVERIFY2(got.contains(outcome) && !got.contains(QLatin1String("secret")), qPrintable(got));
     if (action == ServerOptions::Action::Fail)
         return;

@@ -14,7 +14,10 @@ using Sent = QList<QPair<quint64, int>>; // client, lines
 struct Pacer
 {
     explicit Pacer(ReplyPacer::Settings settings)
-        : pacer(settings, [this](quint64 id, int lines) { sent.append({id, lines}); return bytes.value(id, ReplyBytes); }, [this] { return now; }) {}
+        : pacer(
+                settings, [this](quint64 id, int lines) { sent.append({id, lines}); return bytes.value(id, ReplyBytes); }, [this] { return now; })
+    {
+    }
     // What has gone out by t, in client order: a round promises none.
     Sent at(qint64 t)
     {

@@ -67,8 +67,10 @@ void TestRequestSplitter::splits_data()
     QTest::newRow("double-byte cut") << QByteArrayList{"NormalTel\x83", "\x5C/*/~1/**/10"} << QStringList{QString::fromUtf8("M|ソ|1|10")};
     QTest::newRow("tilde as a trail byte") << QByteArrayList{"NormalTela/*/\x81\x7E/*/~1/**/10"}
                                            << QStringList{QString::fromUtf8("M|a/*/×|1|10")};
-    QTest::newRow("verb letters as trail bytes") << QByteArrayList{"/Reflesh//*/~1/**/\x83" "CanEnter?"}
-                                                 << QStringList{QStringLiteral("R||1|\x83" "CanEnter?")};
+    QTest::newRow("verb letters as trail bytes") << QByteArrayList{"/Reflesh//*/~1/**/\x83"
+                                                                   "CanEnter?"}
+                                                 << QStringList{QStringLiteral("R||1|\x83"
+                                                                               "CanEnter?")};
     QTest::newRow("unknown verb after a request") << QByteArrayList{join, "GET / HTTP/1.0\r\n\r\n"} << QStringList{joined, unknownVerb};
     QTest::newRow("no separators, finished") << QByteArrayList{"CanEnter?bob/*/~1", "<finish>"} << QStringList{missing};
     QTest::newRow("verb prefix, finished") << QByteArrayList{"Can", "<finish>"} << QStringList{missing};

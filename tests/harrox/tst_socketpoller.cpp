@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include <liburing.h>
 #include <arpa/inet.h>
+#include <liburing.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -57,7 +57,11 @@ void tst_SocketPoller::batchedSends()
     SocketPoller poller(nullptr, ring);
     if (ring && !poller.usesRing())
         QSKIP("the kernel or a system call filter refuses io_uring here");
-    enum { Reads, Slow, Full, Gone, Peers };
+    enum { Reads,
+           Slow,
+           Full,
+           Gone,
+           Peers };
     std::array<int, Peers> far{};
     std::array<int, Peers> notified{};
     std::array<std::unique_ptr<ClientSocket>, Peers> sockets;

@@ -24,7 +24,14 @@ struct FakeFramework : QDBusVirtualObject
 };
 
 // A helper program that ends with its owner.
-struct Child : QProcess { ~Child() override { kill(); waitForFinished(); } };
+struct Child : QProcess
+{
+    ~Child() override
+    {
+        kill();
+        waitForFinished();
+    }
+};
 
 class tst_InputMode : public QObject
 {

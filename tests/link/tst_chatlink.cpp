@@ -3,17 +3,17 @@
 #include "chatlink.h"
 #include "wire/cp932.h"
 
-#include "support/captureserver.h"
 #include "fakes.h"
+#include "silentlistener.h"
+#include "support/captureserver.h"
 #include "support/recordingview.h"
 #include "support/records.h"
-#include "silentlistener.h"
 
 #include <QFile>
-#include <netinet/tcp.h>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <netinet/tcp.h>
 
 namespace {
 
@@ -255,7 +255,8 @@ private slots:
         m_view->onStatus = [&](const QString &) {
             // A second click during the wait starts no walk inside this one.
             if (at.isEmpty())
-                QMetaObject::invokeMethod(m_link.get(), [this] { m_link->Command2_Click(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                        m_link.get(), [this] { m_link->Command2_Click(); }, Qt::QueuedConnection);
             at.append(m_clock->now());
         };
         m_ticker.start();

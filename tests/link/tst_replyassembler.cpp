@@ -21,8 +21,8 @@ private slots:
         QTest::newRow("fewer lines: the quiet") << QList<qint64>{10, 0} << QList<qint64>{0} << QByteArrayList{"m/*/1\r\n2"} << QByteArrayList{"150:m/*/1\r\n2"};
         QTest::newRow("round trip widens it") << QList<qint64>{10, 100} << QList<qint64>{0, 240} << QByteArrayList{"m/*/1", "2"} << QByteArrayList{"960:m/*/12"};
         QTest::newRow("slow link: extended, then waited for")
-            << QList<qint64>{10, 0} << QList<qint64>{0, 200, 400, 600} << QByteArrayList{"m/*/a", "b", "c", "d"}
-            << QByteArrayList{"150:m/*/a", "350:+m/*/ab", "1200:+m/*/abcd"};
+                << QList<qint64>{10, 0} << QList<qint64>{0, 200, 400, 600} << QByteArrayList{"m/*/a", "b", "c", "d"}
+                << QByteArrayList{"150:m/*/a", "350:+m/*/ab", "1200:+m/*/abcd"};
         QTest::newRow("next reply begins") << QList<qint64>{10, 0} << QList<qint64>{0, 1000, 1010} << QByteArrayList{"m/*/1", "n/", "*/2"}
                                            << QByteArrayList{"150:m/*/1", "1160:n/*/2"};
         QTest::newRow("notice after a whole reply") << QList<qint64>{1, 0} << QList<qint64>{0, 10} << QByteArrayList{"m/*/1\r\nX", "Y"}

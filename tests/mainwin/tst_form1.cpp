@@ -88,9 +88,7 @@ private slots:
                 w = w->parentWidget(); // the line edit inside a combo box
             order.append(w ? w->objectName() : QString());
         }
-        QCOMPARE(order, (QStringList{QStringLiteral("Text3"), QStringLiteral("Command2"),
-                                     QStringLiteral("Text4"), QStringLiteral("Combo3"),
-                                     QStringLiteral("Combo4"), QStringLiteral("Text1")}));
+        QCOMPARE(order, (QStringList{QStringLiteral("Text3"), QStringLiteral("Command2"), QStringLiteral("Text4"), QStringLiteral("Combo3"), QStringLiteral("Combo4"), QStringLiteral("Text1")}));
     }
 
     void chatThroughTheKeyboard()

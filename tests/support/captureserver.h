@@ -13,7 +13,8 @@ class CaptureServer : public QObject
     Q_OBJECT
 
 public:
-    explicit CaptureServer(QObject *parent = nullptr) : QObject(parent)
+    explicit CaptureServer(QObject *parent = nullptr)
+        : QObject(parent)
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *peer = m_server.nextPendingConnection()) {

@@ -14,7 +14,8 @@ namespace {
 qint64 nowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
 }
 
 bool failed(const PGresult *result)
@@ -41,13 +42,15 @@ QString PgConnection::shown(const QString &conninfo)
         // A bare word is a database name to libpq; anything else unreadable
         // may hold a password.
         const bool name = !text.contains('=') && !text.contains(' ') && !text.contains("://");
-        return name ? QStringLiteral("dbname=%1").arg(conninfo) : QStringLiteral("a connection string libpq cannot read");
+        return name ? QStringLiteral("dbname=%1").arg(conninfo)
+                    : QStringLiteral("a connection string libpq cannot read");
     }
     QStringList parts;
     for (const char *key : {"host", "hostaddr", "dbname", "user"}) {
         for (const PQconninfoOption *option = options; option->keyword; ++option) {
             if (qstrcmp(option->keyword, key) == 0 && option->val && *option->val)
-                parts.append(QStringLiteral("%1=%2").arg(QLatin1String(key), QString::fromUtf8(option->val)));
+                parts.append(QStringLiteral("%1=%2").arg(QLatin1String(key),
+                                                         QString::fromUtf8(option->val)));
         }
     }
     PQconninfoFree(options);
@@ -71,9 +74,9 @@ qint64 PgResult::int64(int row, int column) const
 }
 
 PgConnection::PgConnection(QString conninfo, int timeoutMs)
-    : m_conninfo(std::move(conninfo))
-    , m_timeoutMs(timeoutMs)
-    , m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    : m_conninfo(std::move(conninfo)),
+      m_timeoutMs(timeoutMs),
+      m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
 }
 
@@ -96,9 +99,9 @@ QByteArray PgConnection::sessionSettings() const
     QByteArray sql = "SET synchronous_commit = on";
     if (m_timeoutMs > 0) {
         sql += "; SET statement_timeout = " + QByteArray::number(m_timeoutMs)
-               + "; SET lock_timeout = " + QByteArray::number(std::max(1, m_timeoutMs / 2))
-               + "; SET idle_in_transaction_session_timeout = "
-               + QByteArray::number(std::max(1, m_timeoutMs / 4));
+                + "; SET lock_timeout = " + QByteArray::number(std::max(1, m_timeoutMs / 2))
+                + "; SET idle_in_transaction_session_timeout = "
+                + QByteArray::number(std::max(1, m_timeoutMs / 4));
     }
     return sql;
 }
@@ -114,14 +117,16 @@ bool PgConnection::open()
     // Never blocks on a full socket: every wait is ours, with its bound.
     PQsetnonblocking(m_conn, 1);
     // Notices ("already exists, skipping") are no news to anyone.
-    PQsetNoticeProcessor(m_conn, [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(
+            m_conn, [](void *, const char *) {}, nullptr);
     if (!exec(sessionSettings().constData()).ok()) {
         close();
         return false;
     }
     for (const auto &[name, sql] : std::as_const(m_statements)) {
         startCall(m_timeoutMs);
-        if (!m_conn || !answer(PQsendPrepare(m_conn, name.constData(), sql.constData(), 0, nullptr)).ok()) {
+        if (!m_conn
+            || !answer(PQsendPrepare(m_conn, name.constData(), sql.constData(), 0, nullptr)).ok()) {
             close();
             return false;
         }
@@ -138,12 +143,21 @@ bool PgConnection::connectBounded()
     const QByteArray interval = QByteArray::number(KeepAliveIntervalSeconds);
     const QByteArray probes = QByteArray::number(KeepAliveProbes);
     const QByteArray userTimeout = QByteArray::number(UserTimeoutMs);
-    const char *keywords[] = {"connect_timeout", "application_name", "client_encoding", "keepalives",
-                              "keepalives_idle", "keepalives_interval", "keepalives_count",
-                              "tcp_user_timeout", "dbname", nullptr};
-    const char *values[] = {timeout.constData(), "harrox", "UTF8", "1", idle.constData(),
-                            interval.constData(), probes.constData(), userTimeout.constData(),
-                            conninfo.constData(), nullptr};
+    const char *keywords[] = {"connect_timeout",  "application_name",
+                              "client_encoding",  "keepalives",
+                              "keepalives_idle",  "keepalives_interval",
+                              "keepalives_count", "tcp_user_timeout",
+                              "dbname",           nullptr};
+    const char *values[] = {timeout.constData(),
+                            "harrox",
+                            "UTF8",
+                            "1",
+                            idle.constData(),
+                            interval.constData(),
+                            probes.constData(),
+                            userTimeout.constData(),
+                            conninfo.constData(),
+                            nullptr};
     m_conn = PQconnectStartParams(keywords, values, 1);
     if (!m_conn) {
         m_error = QStringLiteral("out of memory");
@@ -229,8 +243,8 @@ bool PgConnection::waitFor(short events)
         const qint64 left = end < 0 ? -1 : std::max<qint64>(0, end - nowMs());
         if (left == 0) {
             m_error = m_stopAt.load() >= 0 && nowMs() >= m_stopAt.load()
-                          ? QStringLiteral("stopping: the database did not answer in time")
-                          : QStringLiteral("no answer from the database in time");
+                    ? QStringLiteral("stopping: the database did not answer in time")
+                    : QStringLiteral("no answer from the database in time");
             return false;
         }
         pollfd fds[2] = {{PQsocket(m_conn), events, 0}, {m_wake, POLLIN, 0}};

@@ -13,7 +13,7 @@
 class PgResult
 {
 public:
-    explicit PgResult(PGresult *result = nullptr) : m_result(result, PQclear) {}
+    explicit PgResult(PGresult *result = nullptr) : m_result(result, PQclear) { }
 
     bool ok() const;
     int rows() const { return m_result ? PQntuples(m_result.get()) : 0; }

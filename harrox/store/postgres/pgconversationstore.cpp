@@ -11,14 +11,15 @@
 
 PgConversationStore::PgConversationStore(const QString &conninfo, const QString &keyPrefix,
                                          int timeoutMs)
-    : m_db(conninfo, timeoutMs)
-    , m_keyPrefix(keyPrefix)
+    : m_db(conninfo, timeoutMs), m_keyPrefix(keyPrefix)
 {
     prepareMessages(m_db);
-    m_db.prepare("post_lock", "SELECT pg_advisory_xact_lock(" + QByteArray::number(PgSchema::PostLock) + ")");
+    m_db.prepare("post_lock",
+                 "SELECT pg_advisory_xact_lock(" + QByteArray::number(PgSchema::PostLock) + ")");
     m_db.prepare("post_notify", "SELECT pg_notify('harrox_messages', $1)");
-    m_db.prepare("old_remove", "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY id LIMIT $1)"
-                               " AND posted_at < $2 RETURNING id");
+    m_db.prepare("old_remove",
+                 "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY id LIMIT $1)"
+                 " AND posted_at < $2 RETURNING id");
     if (!PgSchema::upgrade(conninfo, &m_error, timeoutMs))
         return;
     if (!m_db.open())
@@ -43,9 +44,8 @@ QList<StoredMessage> PgConversationStore::rowsOf(const PgResult &result)
     QList<StoredMessage> rows;
     rows.reserve(result.rows());
     for (int row = 0; row < result.rows(); ++row) {
-        rows.append({QDateTime::fromMSecsSinceEpoch(result.int64(row, 1), Qt::UTC),
-                     result.text(row, 2), result.text(row, 3), result.text(row, 4),
-                     result.int64(row, 0)});
+        rows.append({QDateTime::fromMSecsSinceEpoch(result.int64(row, 1), Qt::UTC), result.text(row, 2),
+                     result.text(row, 3), result.text(row, 4), result.int64(row, 0)});
     }
     return rows;
 }
@@ -110,8 +110,9 @@ PgConversationStore::Attempt PgConversationStore::tryAppend(QList<StoredMessage>
         return failed();
     for (qsizetype i = 0; i < messages.size(); ++i) {
         const StoredMessage &m = messages[i];
-        PgResult inserted = m_db.run("post_insert", {QByteArray::number(m.postedAt.toMSecsSinceEpoch()),
-                                                     m.name.toUtf8(), m.body.toUtf8(), m.peer.toUtf8(), keys[i]});
+        PgResult inserted = m_db.run("post_insert",
+                                     {QByteArray::number(m.postedAt.toMSecsSinceEpoch()),
+                                      m.name.toUtf8(), m.body.toUtf8(), m.peer.toUtf8(), keys[i]});
         if (inserted.ok() && inserted.rows() == 0)
             inserted = m_db.run("post_find", {keys[i]});
         if (!inserted.ok() || inserted.rows() != 1)
@@ -125,8 +126,8 @@ PgConversationStore::Attempt PgConversationStore::tryAppend(QList<StoredMessage>
         return failed();
     // Stored. What came before it, others' posts included, goes to the room
     // first; if that read fails the feed brings the rows.
-    const PgResult since = m_db.run("rows_since", {QByteArray::number(m_seen),
-                                                   QByteArray::number(Conversation::KeptLines)});
+    const PgResult since = m_db.run(
+            "rows_since", {QByteArray::number(m_seen), QByteArray::number(Conversation::KeptLines)});
     if (since.ok() && since.rows() > 0) {
         const QList<StoredMessage> rows = rowsOf(since);
         m_seen = rows.constLast().id;
@@ -158,8 +159,9 @@ int PgConversationStore::removeOldest(const QDateTime &postedBefore, qint64 keep
         return 0;
     if (!m_db.isOpen() && !reconnect())
         return -1;
-    const PgResult removed = m_db.run("old_remove", {QByteArray::number(rows),
-                                                     QByteArray::number(postedBefore.toMSecsSinceEpoch())});
+    const PgResult removed =
+            m_db.run("old_remove",
+                     {QByteArray::number(rows), QByteArray::number(postedBefore.toMSecsSinceEpoch())});
     if (!removed.ok()) {
         m_error = m_db.errorString();
         return -1;

@@ -11,11 +11,11 @@
 
 PgFollower::PgFollower(const QString &conninfo, const QString &label, const Settings &settings,
                        QObject *parent)
-    : QObject(parent)
-    , m_db(conninfo, settings.timeoutMs)
-    , m_label(label)
-    , m_settings(settings)
-    , m_heartbeat(std::make_unique<PgHeartbeat>(conninfo, settings.beatMs, settings.expiryMs,
+    : QObject(parent),
+      m_db(conninfo, settings.timeoutMs),
+      m_label(label),
+      m_settings(settings),
+      m_heartbeat(std::make_unique<PgHeartbeat>(conninfo, settings.beatMs, settings.expiryMs,
                                                 settings.timeoutMs))
 {
     m_heartbeatThread.setObjectName(QStringLiteral("heartbeat"));
@@ -33,8 +33,7 @@ PgFollower::PgFollower(const QString &conninfo, const QString &label, const Sett
                  " ON CONFLICT (server_id, connection) DO UPDATE SET name = excluded.name");
     m_db.prepare("member_drop", "DELETE FROM members WHERE server_id = $1 AND connection = $2");
     m_db.prepare("members_notify", "SELECT pg_notify('harrox_members', '')");
-    m_db.prepare("members_others",
-                 "SELECT name, host FROM members WHERE server_id <> $1 ORDER BY seq");
+    m_db.prepare("members_others", "SELECT name, host FROM members WHERE server_id <> $1 ORDER BY seq");
     for (QTimer *timer : {&m_poll, &m_retry})
         timer->setParent(this);
     m_poll.setInterval(m_settings.pollMs);
@@ -83,18 +82,24 @@ void PgFollower::stop()
 
 void PgFollower::memberShown(quint64 connection, const QString &name, const QString &host)
 {
-    QMetaObject::invokeMethod(this, [=, this] {
-        m_local.insert(connection, {name, host});
-        changed(connection);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+            this,
+            [=, this] {
+                m_local.insert(connection, {name, host});
+                changed(connection);
+            },
+            Qt::QueuedConnection);
 }
 
 void PgFollower::memberLeft(quint64 connection)
 {
-    QMetaObject::invokeMethod(this, [=, this] {
-        m_local.remove(connection);
-        changed(connection);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+            this,
+            [=, this] {
+                m_local.remove(connection);
+                changed(connection);
+            },
+            Qt::QueuedConnection);
 }
 
 void PgFollower::changed(quint64 connection)
@@ -114,9 +119,9 @@ void PgFollower::writeChanges()
         return;
     bool ok = m_db.exec("BEGIN").ok();
     for (auto it = m_changed.cbegin(); ok && it != m_changed.cend(); ++it) {
-        ok = m_local.contains(*it) ? writeMember(*it)
-                                   : query("member_drop", {QByteArray::number(m_serverId),
-                                                           QByteArray::number(*it)}).ok();
+        ok = m_local.contains(*it)
+                ? writeMember(*it)
+                : query("member_drop", {QByteArray::number(m_serverId), QByteArray::number(*it)}).ok();
     }
     if (check(ok && query("members_notify").ok() && m_db.exec("COMMIT").ok()))
         m_changed.clear();
@@ -150,7 +155,8 @@ void PgFollower::connectNow()
     if (!m_db.open() || !m_db.exec("LISTEN harrox_messages").ok()
         || !m_db.exec("LISTEN harrox_members").ok() || !registerServer()) {
         if (m_backOff.ms() == 0)
-            qCWarning(lcStore, "database not reachable: %s; trying again", qUtf8Printable(m_db.errorString()));
+            qCWarning(lcStore, "database not reachable: %s; trying again",
+                      qUtf8Printable(m_db.errorString()));
         m_db.close();
         m_retry.start(m_backOff.failed());
         return;
@@ -199,8 +205,10 @@ bool PgFollower::registerServer()
 bool PgFollower::writeMember(quint64 connection)
 {
     const auto &[name, host] = m_local.value(connection);
-    return query("member_put", {QByteArray::number(m_serverId), QByteArray::number(connection),
-                                   name.toUtf8(), host.toUtf8()}).ok();
+    return query("member_put",
+                 {QByteArray::number(m_serverId), QByteArray::number(connection), name.toUtf8(),
+                  host.toUtf8()})
+            .ok();
 }
 
 void PgFollower::readNotifications()
@@ -240,8 +248,8 @@ void PgFollower::catchUp()
         return;
     if (m_delivered)
         m_seen = std::max(m_seen, m_delivered->load());
-    const PgResult since = query("rows_since", {QByteArray::number(m_seen),
-                                                   QByteArray::number(Conversation::KeptLines)});
+    const PgResult since = query(
+            "rows_since", {QByteArray::number(m_seen), QByteArray::number(Conversation::KeptLines)});
     if (!check(since.ok()) || since.rows() == 0)
         return;
     const QList<StoredMessage> rows = PgConversationStore::rowsOf(since);

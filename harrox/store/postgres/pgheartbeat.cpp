@@ -4,13 +4,12 @@
 
 PgHeartbeat::PgHeartbeat(const QString &conninfo, int beatMs, int expiryMs, int timeoutMs,
                          QObject *parent)
-    : QObject(parent)
-    , m_db(conninfo, timeoutMs)
-    , m_expiryMs(expiryMs)
+    : QObject(parent), m_db(conninfo, timeoutMs), m_expiryMs(expiryMs)
 {
     m_db.prepare("server_beat", "UPDATE servers SET beat = now() WHERE id = $1 RETURNING id");
     m_db.prepare("server_sweep",
-                 "WITH gone AS (DELETE FROM servers WHERE beat < now() - make_interval(secs => $1::float8 / 1000)"
+                 "WITH gone AS (DELETE FROM servers WHERE beat < now() - make_interval(secs => "
+                 "$1::float8 / 1000)"
                  " RETURNING id) SELECT count(*) FROM gone");
     m_db.prepare("members_notify", "SELECT pg_notify('harrox_members', '')");
     m_timer.setParent(this);
@@ -37,7 +36,8 @@ void PgHeartbeat::beat()
     // The next beat tries again: a beat is its own back-off.
     if (!m_db.isOpen() && !m_db.open()) {
         if (!std::exchange(m_warned, true))
-            qCWarning(lcStore, "heartbeat: database not reachable: %s", qUtf8Printable(m_db.errorString()));
+            qCWarning(lcStore, "heartbeat: database not reachable: %s",
+                      qUtf8Printable(m_db.errorString()));
         return;
     }
     m_warned = false;

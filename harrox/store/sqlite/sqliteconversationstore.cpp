@@ -31,13 +31,12 @@ bool giveName(const QByteArray &file, const QByteArray &target)
 }
 } // namespace
 
-SqliteConversationStore::SqliteConversationStore(const QString &path)
-    : m_path(path)
+SqliteConversationStore::SqliteConversationStore(const QString &path) : m_path(path)
 {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr) != SQLITE_OK) {
-        m_error = QStringLiteral("cannot open %1: %2")
-                      .arg(path, QString::fromUtf8(sqlite3_errmsg(m_db)));
+        m_error =
+                QStringLiteral("cannot open %1: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(m_db)));
         return;
     }
     if (!configure()) {
@@ -64,7 +63,7 @@ bool SqliteConversationStore::backup(const QString &path, const QString &target,
     sqlite3 *db = nullptr;
     // Never creates the source: a mistyped path is an error, not an empty copy.
     bool ok = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr)
-              == SQLITE_OK;
+            == SQLITE_OK;
     *error = QString::fromUtf8(sqlite3_errmsg(db));
     // Into a file of our own making beside the target, then given the
     // target's name only where nothing has it: a link planted there in a
@@ -84,7 +83,8 @@ bool SqliteConversationStore::backup(const QString &path, const QString &target,
         *error = QString::fromUtf8(sqlite3_errmsg(db));
         if (ok && !giveName(temporary, QFile::encodeName(target))) {
             ok = false;
-            *error = errno == EEXIST ? QStringLiteral("%1 exists already").arg(target) : qt_error_string(errno);
+            *error = errno == EEXIST ? QStringLiteral("%1 exists already").arg(target)
+                                     : qt_error_string(errno);
         }
         // Renamed, linked or failed: the temporary name goes.
         ::unlink(temporary.constData());
@@ -96,15 +96,16 @@ bool SqliteConversationStore::backup(const QString &path, const QString &target,
 QString SqliteConversationStore::damaged(const QString &detail) const
 {
     return QStringLiteral("database %1 is damaged (%2): not serving it; restore the last backup "
-                          "(made with harrox --backup) to this path, owned by the server's user, then start again")
-        .arg(m_path, detail.simplified().left(MaxDetailChars));
+                          "(made with harrox --backup) to this path, owned by the server's user, then "
+                          "start again")
+            .arg(m_path, detail.simplified().left(MaxDetailChars));
 }
 
 QString SqliteConversationStore::notWritable(const QString &detail) const
 {
     return QStringLiteral("database %1 cannot be written (%2): give the server's user write "
                           "access to the file and its folder, then start again")
-        .arg(m_path, detail);
+            .arg(m_path, detail);
 }
 
 QString SqliteConversationStore::refusal(const QString &detail) const
@@ -140,7 +141,8 @@ bool SqliteConversationStore::probeWrite()
 {
     // A real write, so that a file or folder we cannot write is found now and
     // not at the first post: rewriting the schema version changes nothing.
-    const QByteArray rewrite = "PRAGMA user_version = " + QByteArray::number(SqliteSchema::LatestVersion);
+    const QByteArray rewrite =
+            "PRAGMA user_version = " + QByteArray::number(SqliteSchema::LatestVersion);
     for (const char *sql : {"BEGIN IMMEDIATE", rewrite.constData(), "COMMIT"}) {
         SqliteStatement statement(m_db, sql);
         if (!statement.isValid() || !statement.run()) {
@@ -165,8 +167,8 @@ bool SqliteConversationStore::configure()
     for (const char *pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL"}) {
         SqliteStatement statement(m_db, pragma);
         if (!statement.isValid() || !statement.run()) {
-            m_error = refusal(QStringLiteral("%1: %2").arg(QString::fromUtf8(pragma),
-                                                           statement.errorString()));
+            m_error = refusal(
+                    QStringLiteral("%1: %2").arg(QString::fromUtf8(pragma), statement.errorString()));
             return false;
         }
     }
@@ -181,13 +183,14 @@ bool SqliteConversationStore::configure()
     m_commit = std::make_unique<SqliteStatement>(m_db, "COMMIT");
     m_rollback = std::make_unique<SqliteStatement>(m_db, "ROLLBACK");
     m_insert = std::make_unique<SqliteStatement>(
-        m_db, "INSERT INTO messages (posted_at, name, body, peer) VALUES (?1, ?2, ?3, ?4)");
+            m_db, "INSERT INTO messages (posted_at, name, body, peer) VALUES (?1, ?2, ?3, ?4)");
     m_recent = std::make_unique<SqliteStatement>(
-        m_db, "SELECT posted_at, name, body, peer, id FROM"
-              " (SELECT id, posted_at, name, body, peer FROM messages ORDER BY id DESC LIMIT ?1)"
-              " ORDER BY id ASC");
-    if (!m_begin->isValid() || !m_commit->isValid() || !m_rollback->isValid()
-        || !m_insert->isValid() || !m_recent->isValid()) {
+            m_db,
+            "SELECT posted_at, name, body, peer, id FROM"
+            " (SELECT id, posted_at, name, body, peer FROM messages ORDER BY id DESC LIMIT ?1)"
+            " ORDER BY id ASC");
+    if (!m_begin->isValid() || !m_commit->isValid() || !m_rollback->isValid() || !m_insert->isValid()
+        || !m_recent->isValid()) {
         m_error = QString::fromUtf8(sqlite3_errmsg(m_db));
         return false;
     }
@@ -237,8 +240,9 @@ QList<StoredMessage> SqliteConversationStore::recent(int count)
 
 qint64 SqliteConversationStore::usedBytes()
 {
-    SqliteStatement used(m_db, "SELECT (page_count - freelist_count) * page_size"
-                               " FROM pragma_page_count(), pragma_freelist_count(), pragma_page_size()");
+    SqliteStatement used(m_db,
+                         "SELECT (page_count - freelist_count) * page_size"
+                         " FROM pragma_page_count(), pragma_freelist_count(), pragma_page_size()");
     return used.nextRow() ? used.int64At(0) : -1;
 }
 
@@ -251,8 +255,9 @@ int SqliteConversationStore::removeOldest(const QDateTime &postedBefore, qint64 
         return 0;
     // Among the oldest rows by id only: the scan ends after one batch, however
     // large the table, and a clock set back cannot make it remove new rows.
-    SqliteStatement remove(m_db, "DELETE FROM messages WHERE id IN"
-                                 " (SELECT id FROM messages ORDER BY id LIMIT ?1) AND posted_at < ?2");
+    SqliteStatement remove(m_db,
+                           "DELETE FROM messages WHERE id IN"
+                           " (SELECT id FROM messages ORDER BY id LIMIT ?1) AND posted_at < ?2");
     remove.bind(1, qint64(rows));
     remove.bind(2, tooLarge ? std::numeric_limits<qint64>::max() : postedBefore.toMSecsSinceEpoch());
     if (!remove.isValid() || !remove.run()) {

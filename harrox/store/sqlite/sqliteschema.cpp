@@ -8,20 +8,20 @@ namespace {
 
 // Step N brings the database from version N-1 to N. Append only.
 constexpr std::array<const char *, SqliteSchema::LatestVersion> Steps = {
-    // 1: the conversation, one row a message.
-    "CREATE TABLE messages ("
-    " id INTEGER PRIMARY KEY,"
-    " posted_at INTEGER NOT NULL," // ms since the epoch, UTC
-    " name TEXT NOT NULL,"
-    " body TEXT NOT NULL)",
-    // 2: who really sent it, whatever name was given.
-    "ALTER TABLE messages ADD COLUMN peer TEXT NOT NULL DEFAULT ''",
+        // 1: the conversation, one row a message.
+        "CREATE TABLE messages ("
+        " id INTEGER PRIMARY KEY,"
+        " posted_at INTEGER NOT NULL," // ms since the epoch, UTC
+        " name TEXT NOT NULL,"
+        " body TEXT NOT NULL)",
+        // 2: who really sent it, whatever name was given.
+        "ALTER TABLE messages ADD COLUMN peer TEXT NOT NULL DEFAULT ''",
 };
 
 // user_version takes no bound parameter; the statements are fixed texts.
 constexpr std::array<const char *, SqliteSchema::LatestVersion> SetVersion = {
-    "PRAGMA user_version = 1",
-    "PRAGMA user_version = 2",
+        "PRAGMA user_version = 1",
+        "PRAGMA user_version = 2",
 };
 
 bool execute(sqlite3 *db, const char *sql, QString *error)
@@ -50,8 +50,8 @@ bool SqliteSchema::upgrade(sqlite3 *db, QString *error, int target)
     }
     if (current > LatestVersion) {
         *error = QStringLiteral("the database has schema version %1, newer than this server's %2")
-                     .arg(current)
-                     .arg(LatestVersion);
+                         .arg(current)
+                         .arg(LatestVersion);
         return false;
     }
     for (int step = current + 1; step <= target && step <= LatestVersion; ++step) {

@@ -2,8 +2,7 @@
 
 #include <sqlite3.h>
 
-SqliteStatement::SqliteStatement(sqlite3 *db, const char *sql)
-    : m_db(db)
+SqliteStatement::SqliteStatement(sqlite3 *db, const char *sql) : m_db(db)
 {
     if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK) {
         sqlite3_finalize(m_statement);
@@ -26,8 +25,8 @@ void SqliteStatement::bind(int index, qint64 value)
 void SqliteStatement::bind(int index, const QString &value)
 {
     const QByteArray utf8 = value.toUtf8();
-    if (sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()),
-                          SQLITE_TRANSIENT) != SQLITE_OK)
+    if (sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT)
+        != SQLITE_OK)
         m_failed = true;
 }
 
@@ -45,8 +44,7 @@ bool SqliteStatement::nextRow()
 
 bool SqliteStatement::run()
 {
-    while (nextRow()) {
-    }
+    while (nextRow()) { }
     const bool ok = !m_failed;
     reset();
     return ok;

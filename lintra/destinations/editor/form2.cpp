@@ -1,10 +1,10 @@
 #include "form2.h"
 
-#include "module1.h"
 #include "entrycheck.h"
 #include "form2window.h"
-#include "pcipfile.h"
 #include "messagebox.h"
+#include "module1.h"
+#include "pcipfile.h"
 #include "shellopen.h"
 #include "twips.h"
 
@@ -28,11 +28,10 @@ const QString NotTried = QStringLiteral("しない");
 const QString AddCaption = QStringLiteral("Harrox接続先リストへ追加");
 const QString ModifyCaption = QStringLiteral("接続先リストの修正または削除");
 const QString EntryRejected = QStringLiteral("接続先の名前、IPアドレスを入力しなおしてください");
-const QString DeleteQuestion =
-    QStringLiteral("接続先リストで選択された項目を削除してもよいですか？");
+const QString DeleteQuestion = QStringLiteral("接続先リストで選択された項目を削除してもよいですか？");
 const QString ReadFailed = QStringLiteral("接続先リスト(PCIP.dat)を読み込めませんでした。");
 const QString WriteFailed =
-    QStringLiteral("接続先リスト(PCIP.dat)に書き込めませんでした。変更は保存されていません。");
+        QStringLiteral("接続先リスト(PCIP.dat)に書き込めませんでした。変更は保存されていません。");
 const QString HelpFile = QStringLiteral("ドゥヴェッタ.chm");
 constexpr double ColumnShare = 0.33;
 
@@ -68,8 +67,8 @@ constexpr int SmallDisplay = 9;
 constexpr int EnlargedPoints = 15;
 constexpr int ListFramePoints = 14;
 constexpr int BoxPoints = 13;
-constexpr double ButtonHeight = 30;        // ～修正～ and ×削除×
-constexpr double BoxHeight = 13;           // the five boxes
+constexpr double ButtonHeight = 30; // ～修正～ and ×削除×
+constexpr double BoxHeight = 13; // the five boxes
 constexpr double EnlargedFrameHeight = 900; // 接続先の名前 and IPｱﾄﾞﾚｽ
 
 void setPointSize(QWidget *w, int points)
@@ -83,7 +82,10 @@ void setPointSize(QWidget *w, int points)
 
 Form2::Form2(Module1 &module, MessageBox &messageBox, ShellOpen &shell, QString listPath,
              QObject *parent)
-    : QObject(parent), m_module(module), m_messageBox(messageBox), m_shell(shell),
+    : QObject(parent),
+      m_module(module),
+      m_messageBox(messageBox),
+      m_shell(shell),
       m_listPath(std::move(listPath))
 {
 }
@@ -110,8 +112,7 @@ void Form2::open()
     connect(w.Command3, &QPushButton::clicked, this, &Form2::Command3_Click);
     connect(w.ListView1, &QTreeWidget::itemClicked, this, &Form2::ListView1_ItemClick);
     connect(w.ListView1, &QTreeWidget::itemActivated, this, &Form2::ListView1_ItemClick);
-    connect(w.ListView1, &QTreeWidget::itemSelectionChanged, this,
-            &Form2::ListView1_SelectionChange);
+    connect(w.ListView1, &QTreeWidget::itemSelectionChanged, this, &Form2::ListView1_SelectionChange);
     connect(w.f11, &QAction::triggered, &w, &QDialog::reject);
     connect(w.h11, &QAction::triggered, this, &Form2::h11_Click);
     // Closing discards the controls (SelectedRow stays); not at once, as
@@ -137,8 +138,8 @@ void Form2::ListLoad()
         const QSignalBlocker quiet(list); // emptying the list selects nothing
         list->clear();
     }
-    list->setHeaderLabels({QStringLiteral("接続の試み"), QStringLiteral("接続先PC"),
-                           QStringLiteral("IPアドレス")});
+    list->setHeaderLabels(
+            {QStringLiteral("接続の試み"), QStringLiteral("接続先PC"), QStringLiteral("IPアドレス")});
     const int columnWidth = int(list->width() * ColumnShare);
     for (int c = 0; c < 3; ++c)
         list->setColumnWidth(c, columnWidth);
@@ -153,7 +154,7 @@ void Form2::ListLoad()
         // A flag other than -1 is not tried by the walk: it shows "しない",
         // so that row k still shows record k.
         rows.append(new QTreeWidgetItem(
-            {r.TryConnect == VBTrue ? Tried : NotTried, r.trimmedName(), r.trimmedAddress()}));
+                {r.TryConnect == VBTrue ? Tried : NotTried, r.trimmedName(), r.trimmedAddress()}));
     }
     list->addTopLevelItems(rows);
     showSelectedRow();
@@ -185,13 +186,15 @@ void Form2::FontEnlarge()
     // the list, which would otherwise hide their lower edge.
     for (QPushButton *b : {w.Command2, w.Command3}) {
         const int room = w.ListView1->y() - b->y();
-        b->resize(b->width(), std::max(Twips::toPixels(ButtonHeight, w.dpi()),
-                                       std::min(b->sizeHint().height(), room)));
+        b->resize(b->width(),
+                  std::max(Twips::toPixels(ButtonHeight, w.dpi()),
+                           std::min(b->sizeHint().height(), room)));
     }
     // Single-line boxes keep the height of one line of their font.
     for (QLineEdit *box : {w.Text1, w.Text2, w.Text3, w.Text4, w.Text5}) {
         setPointSize(box, BoxPoints);
-        box->resize(box->width(), std::max(Twips::toPixels(BoxHeight, w.dpi()), box->sizeHint().height()));
+        box->resize(box->width(),
+                    std::max(Twips::toPixels(BoxHeight, w.dpi()), box->sizeHint().height()));
     }
     setPointSize(w.Frame5, EnlargedPoints);
     for (QGroupBox *frame : {w.Frame1, w.Frame2})
@@ -227,9 +230,8 @@ void Form2::Command1_Click()
     Form2Window &w = *m_window;
     const bool tried = w.Option1->isChecked();
     const std::array<QString, 4> g = groups();
-    const QString address = QStringList{g[0].toLower(), g[1].toLower(), g[2].toLower(),
-                                        g[3].toLower()}
-                                .join(u'.');
+    const QString address =
+            QStringList{g[0].toLower(), g[1].toLower(), g[2].toLower(), g[3].toLower()}.join(u'.');
     PCIPRecord &buffer = m_module.PCIPBuffer;
     buffer.TryConnect = toVB(tried);
     buffer.setName(w.Text1->text());
@@ -342,8 +344,8 @@ void Form2::showSelectedRow()
 
 void Form2::h11_Click()
 {
-    m_shell.open(QDir::toNativeSeparators(
-        QDir(QCoreApplication::applicationDirPath()).filePath(HelpFile)));
+    m_shell.open(
+            QDir::toNativeSeparators(QDir(QCoreApplication::applicationDirPath()).filePath(HelpFile)));
 }
 
 void Form2::reportFileFailure(const QString &what, const PCIPError &error)

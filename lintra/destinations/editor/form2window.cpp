@@ -88,8 +88,7 @@ Form2Window::Form2Window(QWidget *parent) : QDialog(parent)
     Text5 = box("Text5", Frame2, GroupsCaption + QStringLiteral(" 4"));
     for (QLineEdit *group : {Text2, Text3, Text4, Text5}) {
         group->setAttribute(Qt::WA_InputMethodEnabled, false);
-        group->setInputMethodHints(Qt::ImhPreferNumbers | Qt::ImhLatinOnly
-                                   | Qt::ImhNoPredictiveText);
+        group->setInputMethodHints(Qt::ImhPreferNumbers | Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
     }
 
     Command3 = button("Command3", QStringLiteral("～修正～"));
@@ -129,8 +128,8 @@ Form2Window::Form2Window(QWidget *parent) : QDialog(parent)
         w->raise();
 
     // The tab order of the design.
-    QWidget *order[] = {Option1, Text1, Text2, Text3, Text4, Text5, Command1, Command3,
-                        Frame1, Command2, ListView1, Frame3, Frame4, Option2, Frame2, Frame5};
+    QWidget *order[] = {Option1, Text1,    Text2,     Text3,  Text4,  Text5,   Command1, Command3,
+                        Frame1,  Command2, ListView1, Frame3, Frame4, Option2, Frame2,   Frame5};
     for (size_t k = 1; k < std::size(order); ++k)
         setTabOrder(order[k - 1], order[k]);
 }

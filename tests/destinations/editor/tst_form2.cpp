@@ -1,8 +1,8 @@
 // The destination editor through its real widgets, checked byte for byte
 // against its list file, with a recording message box.
-#include "module1.h"
 #include "form2.h"
 #include "form2window.h"
+#include "module1.h"
 #include "pcipfile.h"
 
 #include "fakes.h"
@@ -79,7 +79,8 @@ private slots:
                          full = records("a").repeated(PCIPFile::MaxRecords);
         const QString diskFull = QStringLiteral("ディスクに空きがありません。");
         QTest::newRow("opening creates the file") << QByteArray() << "" << QByteArray("") << "";
-        QTest::newRow("add over a partial record") << abc + "XY" << "add" << records("abcX") << "";
+        QTest::newRow("add over a partial record") << abc + "XY"
+                                                   << "add" << records("abcX") << "";
         QTest::newRow("delete the only one") << records("a") << "click 1, delete" << QByteArray("") << "";
         QTest::newRow("中くらい, modify") << abc << "size 14, click 2, modify" << records("aXc") << "";
         QTest::newRow("大きい, delete") << abc << "size 18, click 2, delete" << records("ac") << "";
@@ -95,7 +96,7 @@ private slots:
         QTest::newRow("kept across reopening") << abc << "click 2, reopen, delete" << records("ac") << "";
         QTest::newRow("32,777 records, delete") << beyond << "click 1, delete" << beyond.mid(37) << "";
         QTest::newRow("32,777 records, delete the last shown") << beyond << "click 1, end, delete"
-            << beyond.first((PCIPFile::MaxRecords - 1) * 37) + beyond.mid(PCIPFile::MaxRecords * 37) << "";
+                                                               << beyond.first((PCIPFile::MaxRecords - 1) * 37) + beyond.mid(PCIPFile::MaxRecords * 37) << "";
         QTest::newRow("32,777 records, modify") << beyond << "click 1, modify" << records("X") + beyond.mid(37) << "";
         QTest::newRow("full list") << full << "add" << full << QStringLiteral("接続先リストは32767件で一杯です。");
         QTest::newRow("disk full, add") << abc << "limit, add" << abc << diskFull;
@@ -141,7 +142,8 @@ private slots:
             if (step.startsWith(u"click"))
                 clickRow(*w, step.back().digitValue());
             else if (step == u"down" || step == u"up" || step == u"end")
-                QTest::keyClick(w->ListView1, step == u"up" ? Qt::Key_Up : step == u"end" ? Qt::Key_End : Qt::Key_Down);
+                QTest::keyClick(w->ListView1, step == u"up" ? Qt::Key_Up : step == u"end" ? Qt::Key_End
+                                                                                          : Qt::Key_Down);
             else if (step == u"limit")
                 QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
             else if (step == u"help")
