@@ -312,11 +312,9 @@ int main(int argc, char *argv[])
 
     if (options.keepDays() > 0)
         qInfo("messages older than %d days are removed (--keep-days)", options.keepDays());
-    if (options.keepBytes() > 0 && !shared)
+    if (options.keepBytes() > 0)
         qInfo("the oldest messages are removed past %lld MiB (--keep-mib)",
               qlonglong(options.keepBytes() / ServerOptions::MiB));
-    if (shared && options.keepBytes() > 0)
-        qWarning("--keep-mib bounds the SQLite database only; with --postgres, --keep-days applies");
     const PostBudget::Limits budget = options.postBudget();
     qInfo("posting budget of a member: %d posts and %lld KiB a minute, an address %d times that (0: "
           "none)",

@@ -155,8 +155,8 @@ ServerOptions::Action ServerOptions::parse(const QStringList &arguments)
             QStringLiteral("n"));
     const QCommandLineOption keepMib(
             QStringLiteral("keep-mib"),
-            QStringLiteral("Remove the oldest messages while the SQLite database holds more than "
-                           "this many MiB (default 0: no bound)."),
+            QStringLiteral("Remove the oldest messages while they hold more than this many MiB "
+                           "(default 0: no bound)."),
             QStringLiteral("mib"));
     const QCommandLineOption config(
             QStringLiteral("config"),

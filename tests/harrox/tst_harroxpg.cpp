@@ -5,6 +5,10 @@
 
 #include "chatroom.h"
 #include "pgconnection.h"
+#include "pgconversationstore.h"
+#include "retention.h"
+
+#include <QSignalSpy>
 
 #include <csignal>
 
@@ -53,6 +57,8 @@ private slots:
     void killedLeavesNothing();
     void frozenServerStopsNoOther();
     void renameFloodKeepsTheHeartbeat();
+    void oldestLeave_data();
+    void oldestLeave();
 
 private:
     QString freshDatabase();
@@ -251,4 +257,34 @@ void TestHarroxPg::renameFloodKeepsTheHeartbeat()
 }
 
 QTEST_GUILESS_MAIN(TestHarroxPg)
+void TestHarroxPg::oldestLeave_data()
+{
+    QTest::addColumn<int>("keepDays");
+    QTest::addColumn<int>("keepRows"); // the bound in bytes, as rows of 1,000 characters
+    QTest::addColumn<int>("kept");
+    QTest::newRow("by age") << 7 << 0 << 300;
+    QTest::newRow("by size") << 0 << 450 << 600 - Retention::BatchRows;
+    QTest::newRow("both") << 7 << 100 << 600 - 2 * Retention::BatchRows;
+}
+
+void TestHarroxPg::oldestLeave()
+{
+    QFETCH(int, keepDays);
+    QFETCH(int, keepRows);
+    QFETCH(int, kept);
+    PgConversationStore store(freshDatabase(), QStringLiteral("t"), WaitMs);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QList<StoredMessage> rows;
+    for (int i = 0; i < 600; ++i)
+        rows.append({now.addDays(i < 300 ? -8 : -6), QStringLiteral("a"), QStringLiteral("%1 ").arg(i, 3) + QString(996, u'x'), QStringLiteral("127.0.0.1:1")});
+    QVERIFY(store.append(rows));
+    Retention retention(store, {keepDays, keepRows * (1000 + PgConversationStore::RowOverheadBytes)});
+    QSignalSpy swept(&retention, &Retention::swept);
+    retention.sweep(now);
+    QTRY_COMPARE(swept.size(), 1);
+    const QList<StoredMessage> left = store.recent(1000);
+    QCOMPARE(left.size(), kept);
+    QVERIFY(left.last().body.startsWith(QStringLiteral("599 ")));
+}
+
 #include "tst_harroxpg.moc"

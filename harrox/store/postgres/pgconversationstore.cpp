@@ -6,6 +6,8 @@
 
 #include <QScopeGuard>
 
+#include <limits>
+
 // The columns every read of rows returns, in rowsOf()'s order.
 #define HARROX_ROW_COLUMNS "id, posted_at, name, body, peer"
 
@@ -20,6 +22,14 @@ PgConversationStore::PgConversationStore(const QString &conninfo, const QString 
     m_db.prepare("old_remove",
                  "DELETE FROM messages WHERE id IN (SELECT id FROM messages ORDER BY id LIMIT $1)"
                  " AND posted_at < $2 RETURNING id");
+    // What the rows hold, from the id range (deletions only take the oldest)
+    // and the size of the newest: cheap at any size, where the table's own
+    // size keeps the room of deleted rows for new ones and never shrinks.
+    m_db.prepare("old_size",
+                 "SELECT (max(id) - min(id) + 1) * (SELECT coalesce(avg(octet_length(name) + octet_length(body)"
+                 " + octet_length(peer) + octet_length(coalesce(post_key, ''))), 0) + "
+                 + QByteArray::number(RowOverheadBytes) + " FROM (SELECT name, body, peer, post_key FROM messages"
+                 " ORDER BY id DESC LIMIT 1000) newest)::bigint FROM messages");
     if (!PgSchema::upgrade(conninfo, &m_error, timeoutMs))
         return;
     if (!m_db.open())
@@ -154,14 +164,25 @@ QList<StoredMessage> PgConversationStore::recent(int count)
 
 int PgConversationStore::removeOldest(const QDateTime &postedBefore, qint64 keepBytes, int rows)
 {
-    Q_UNUSED(keepBytes)
-    if (!postedBefore.isValid())
+    constexpr qint64 None = std::numeric_limits<qint64>::min();
+    constexpr qint64 All = std::numeric_limits<qint64>::max();
+    qint64 before = postedBefore.isValid() ? postedBefore.toMSecsSinceEpoch() : None;
+    if (before == None && keepBytes <= 0)
         return 0;
     if (!m_db.isOpen() && !reconnect())
         return -1;
-    const PgResult removed =
-            m_db.run("old_remove",
-                     {QByteArray::number(rows), QByteArray::number(postedBefore.toMSecsSinceEpoch())});
+    if (keepBytes > 0) {
+        const PgResult used = m_db.run("old_size", {});
+        if (!used.ok()) {
+            m_error = m_db.errorString();
+            return -1;
+        }
+        if (used.int64(0, 0) > keepBytes)
+            before = All;
+    }
+    if (before == None)
+        return 0;
+    const PgResult removed = m_db.run("old_remove", {QByteArray::number(rows), QByteArray::number(before)});
     if (!removed.ok()) {
         m_error = m_db.errorString();
         return -1;

@@ -36,8 +36,11 @@ public:
 
     bool append(QList<StoredMessage> &messages) override;
     QList<StoredMessage> recent(int count) override;
-    // By age only: the table's size on disk does not shrink as rows go.
+    // By age, and by what the rows hold (estimated: the table's size on disk
+    // does not shrink as rows go, it keeps their room for new ones).
     int removeOldest(const QDateTime &postedBefore, qint64 keepBytes, int rows) override;
+    // A row's header, id, time and index entries beside its texts.
+    static constexpr qint64 RowOverheadBytes = 64;
     QString errorString() const override { return m_error; }
 
     // The statements and reading of rows, shared with the feed and the import.
