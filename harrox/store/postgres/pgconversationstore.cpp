@@ -26,10 +26,12 @@ PgConversationStore::PgConversationStore(const QString &conninfo, const QString 
     // and the size of the newest: cheap at any size, where the table's own
     // size keeps the room of deleted rows for new ones and never shrinks.
     m_db.prepare("old_size",
-                 "SELECT (max(id) - min(id) + 1) * (SELECT coalesce(avg(octet_length(name) + octet_length(body)"
+                 "SELECT (max(id) - min(id) + 1) * (SELECT coalesce(avg(octet_length(name) + "
+                 "octet_length(body)"
                  " + octet_length(peer) + octet_length(coalesce(post_key, ''))), 0) + "
-                 + QByteArray::number(RowOverheadBytes) + " FROM (SELECT name, body, peer, post_key FROM messages"
-                 " ORDER BY id DESC LIMIT 1000) newest)::bigint FROM messages");
+                         + QByteArray::number(RowOverheadBytes)
+                         + " FROM (SELECT name, body, peer, post_key FROM messages"
+                           " ORDER BY id DESC LIMIT 1000) newest)::bigint FROM messages");
     if (!PgSchema::upgrade(conninfo, &m_error, timeoutMs))
         return;
     if (!m_db.open())
@@ -182,7 +184,8 @@ int PgConversationStore::removeOldest(const QDateTime &postedBefore, qint64 keep
     }
     if (before == None)
         return 0;
-    const PgResult removed = m_db.run("old_remove", {QByteArray::number(rows), QByteArray::number(before)});
+    const PgResult removed =
+            m_db.run("old_remove", {QByteArray::number(rows), QByteArray::number(before)});
     if (!removed.ok()) {
         m_error = m_db.errorString();
         return -1;
