@@ -105,6 +105,7 @@ void TestChatRoom::namesAcrossServers_data()
     QTest::newRow("another's") << QList<OtherMember>{another} << QStringLiteral("ann(2)");
     QTest::newRow("own former entry") << QList<OtherMember>{own} << QStringLiteral("ann");
     QTest::newRow("own and another's") << QList<OtherMember>{own, another} << QStringLiteral("ann(2)");
+    QTest::newRow("the next suffix") << QList<OtherMember>{another, {QStringLiteral("ann(2)"), QStringLiteral("10.0.0.3")}} << QStringLiteral("ann(3)");
 }
 
 void TestChatRoom::namesAcrossServers()
