@@ -116,6 +116,10 @@ void TestChatRoom::namesAcrossServers()
     room.setOthers(others);
     room.handle(1, request(Request::Verb::Join, QStringLiteral("ann")), At, QStringLiteral("10.0.0.1:40000"));
     QTEST(room.members().nameOf(1), "shown");
+    // Once it has left, the name is free for its next connection.
+    room.leave(1);
+    room.handle(2, request(Request::Verb::Join, QStringLiteral("ann")), At, QStringLiteral("10.0.0.1:40001"));
+    QTEST(room.members().nameOf(2), "shown");
 }
 
 void TestChatRoom::budget_data()

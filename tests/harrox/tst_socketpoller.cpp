@@ -26,6 +26,7 @@ class tst_SocketPoller : public QObject
 private slots:
     void batchedSends_data();
     void batchedSends();
+    void goneBeforeItsBatch();
     void ringTakesSendsOnly();
 };
 
@@ -134,6 +135,28 @@ void tst_SocketPoller::batchedSends()
         QCOMPARE(sockets[i]->bytesToWrite(), 0);
         ::close(far[i]);
     }
+}
+
+// A client gone while its reply waits in the batch: the descriptor number
+// it had may be another's when the batch goes.
+void tst_SocketPoller::goneBeforeItsBatch()
+{
+    SocketPoller poller(nullptr, false);
+    int gone[2], next[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gone), 0);
+    {
+        SocketPoller::Batch batch(poller);
+        auto socket = std::make_unique<ClientSocket>(gone[0], poller, [] {});
+        socket->write("not for the next");
+        socket.reset();
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, next), 0);
+        QCOMPARE(next[0], gone[0]);
+    }
+    int waiting = -1;
+    QCOMPARE(::ioctl(next[1], FIONREAD, &waiting), 0);
+    QCOMPARE(waiting, 0);
+    for (int fd : {gone[1], next[0], next[1]})
+        ::close(fd);
 }
 
 // Its entries pass by a system call filter: a socket() the filter refuses
