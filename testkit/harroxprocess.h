@@ -13,6 +13,9 @@
 struct HarroxProcess
 {
     static constexpr int StartMs = 20000;
+    // For load that posts faster than any person: no posting budget.
+    static inline const QStringList NoPostingBudget{QStringLiteral("--posts-per-minute=0"),
+                                                    QStringLiteral("--kib-per-minute=0")};
 
     HarroxProcess();
     ~HarroxProcess();

@@ -273,12 +273,13 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     HarroxProcess harrox;
     harrox.program = parser.value(harroxOption);
-    if (!harrox.start({QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
-                       QStringLiteral("--max-clients"), QString::number(clients + 10),
-                       // The request path, as the echo server has it: no gap between
-                       // replies to one client (which would pace a request every
-                       // 100 ms to one reply every 300), no pushes.
-                       QStringLiteral("--reply-gap=0"), QStringLiteral("--no-live")})) {
+    if (!harrox.start(QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("bench.db")),
+                                  QStringLiteral("--max-clients"), QString::number(clients + 10),
+                                  // The request path, as the echo server has it: no gap between
+                                  // replies to one client (which would pace a request every
+                                  // 100 ms to one reply every 300), no pushes.
+                                  QStringLiteral("--reply-gap=0"), QStringLiteral("--no-live")}
+                      + HarroxProcess::NoPostingBudget)) {
         std::fprintf(stderr, "harrox did not start:\n%s\n", qPrintable(harrox.log));
         return 1;
     }

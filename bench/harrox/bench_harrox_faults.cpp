@@ -58,8 +58,10 @@ struct Server : HarroxProcess
     ~Server() { stop(SIGKILL); }
     bool start(const QString &conninfo)
     {
-        return HarroxProcess::start({QStringLiteral("--postgres"), conninfo,
-                                     QStringLiteral("--no-live"), QStringLiteral("--reply-gap=0")});
+        return HarroxProcess::start(QStringList{QStringLiteral("--postgres"), conninfo,
+                                                QStringLiteral("--no-live"),
+                                                QStringLiteral("--reply-gap=0")}
+                                    + NoPostingBudget);
     }
     void stop(int signalNumber)
     {

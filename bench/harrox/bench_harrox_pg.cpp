@@ -101,7 +101,7 @@ struct Harrox : HarroxProcess
 {
     explicit Harrox(const QStringList &arguments)
     {
-        if (!start(QStringList{QStringLiteral("--max-clients=1000")} + arguments))
+        if (!start(QStringList{QStringLiteral("--max-clients=1000")} + arguments + NoPostingBudget))
             std::fprintf(stderr, "harrox did not start:\n%s\n", qPrintable(log));
     }
     ~Harrox() { process.terminate(), process.waitForFinished(WaitMs); }
