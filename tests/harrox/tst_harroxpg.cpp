@@ -6,6 +6,7 @@
 #include "chatroom.h"
 #include "pgconnection.h"
 #include "pgconversationstore.h"
+#include "pgschema.h"
 #include "retention.h"
 
 #include <QSignalSpy>
@@ -59,6 +60,7 @@ private slots:
     void renameFloodKeepsTheHeartbeat();
     void oldestLeave_data();
     void oldestLeave();
+    void newerSchemaIsRefused();
 
 private:
     QString freshDatabase();
@@ -285,6 +287,18 @@ void TestHarroxPg::oldestLeave()
     const QList<StoredMessage> left = store.recent(1000);
     QCOMPARE(left.size(), kept);
     QVERIFY(left.last().body.startsWith(QStringLiteral("599 ")));
+}
+
+// A database a newer server has upgraded is left as it is.
+void TestHarroxPg::newerSchemaIsRefused()
+{
+    const QString db = freshDatabase();
+    QString error;
+    QVERIFY2(PgSchema::upgrade(db, &error, WaitMs), qPrintable(error));
+    PgConnection admin(db);
+    QVERIFY(admin.open() && admin.exec("UPDATE harrox_schema SET version = version + 1").ok());
+    QVERIFY(!PgSchema::upgrade(db, &error, WaitMs));
+    QVERIFY2(error.contains(QStringLiteral("newer than this server's")), qPrintable(error));
 }
 
 #include "tst_harroxpg.moc"
