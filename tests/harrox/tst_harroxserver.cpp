@@ -96,6 +96,7 @@ void TestHarroxServer::refusedAtStart_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
     QTest::newRow("damaged middle page") << QStringLiteral("page") << QStringLiteral("is damaged");
+    QTest::newRow("not a database") << QStringLiteral("header") << QStringLiteral("is damaged");
     QTest::newRow("read-only file") << QStringLiteral("file") << QStringLiteral("cannot be written");
     QTest::newRow("read-only folder") << QStringLiteral("folder") << QStringLiteral("cannot be written");
 }
@@ -114,12 +115,13 @@ void TestHarroxServer::refusedAtStart()
     const QFile::Permissions enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
     // A damaged file in a folder its user may write; the others read-only,
     // and writable again afterwards so that the folder can go.
-    const bool writable = root || fault == QStringLiteral("page");
+    const bool damaged = fault == QStringLiteral("page") || fault == QStringLiteral("header");
+    const bool writable = root || damaged;
     QVERIFY(QFile::setPermissions(dir.path(), readable | enter | (writable ? QFile::WriteOwner : QFile::Permissions())));
     const auto restore = qScopeGuard([&] { QFile::setPermissions(dir.path(), readable | enter | QFile::WriteOwner); });
     HarroxProcess server;
-    if (fault == QStringLiteral("page")) {
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() / 2 / SqlitePage * SqlitePage));
+    if (damaged) {
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(fault == QStringLiteral("page") ? file.size() / 2 / SqlitePage * SqlitePage : 0));
         file.write(QByteArray(SqlitePage, '\xAB'));
         file.close();
     } else {
