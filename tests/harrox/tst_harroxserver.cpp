@@ -71,12 +71,17 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     const QStringList database{QStringLiteral("--db"), m_dir.filePath(QString::number(signalNumber))};
     HarroxProcess server;
     ::umask(022); // as a login shell leaves it
-    QVERIFY(server.start(database));
+    const QString socket = m_dir.filePath(QStringLiteral("status%1").arg(signalNumber));
+    QVERIFY(server.start(database + QStringList{QStringLiteral("--status-socket"), socket}));
     ChatClient ann;
     QVERIFY(ann.connectTo(server.port));
     ann.exchange(join(QStringLiteral("ann")));
     for (int i = 0; i < 3; ++i)
         QVERIFY(!ann.exchange(post(QStringLiteral("kept %1").arg(i))).isEmpty());
+    QProcess status;
+    status.start(server.program, {QStringLiteral("--status"), QStringLiteral("--status-socket"), socket});
+    QVERIFY(status.waitForFinished(WaitMs));
+    QVERIFY(status.readAllStandardOutput().contains(": 1 members, 1 connections, 3 lines stored\n"));
     // The history and every sender's address are its user's alone.
     for (const QString &file : {database.last(), database.last() + QStringLiteral("-wal")})
         QCOMPARE(QFileInfo(file).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());

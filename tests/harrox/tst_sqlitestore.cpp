@@ -85,8 +85,8 @@ void TestSqliteStore::storesReopensAndUpgrades()
     QVERIFY(!SqliteConversationStore::backup(path, planted, &error) && error.contains(QStringLiteral("exists already"))
             && !QFile::exists(m_dir.filePath(QStringLiteral("elsewhere.db"))));
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*.db.*")}), QStringList());
-    // A newer version's database is refused, not downgraded.
-    QVERIFY(run(path, "PRAGMA user_version = 99"));
+    // The next version's database is refused, not downgraded.
+    QVERIFY(run(path, ("PRAGMA user_version = " + QByteArray::number(SqliteSchema::LatestVersion + 1)).constData()));
     SqliteConversationStore newer(path);
     QVERIFY(!newer.isOpen() && newer.errorString().contains(QStringLiteral("newer")));
 }
