@@ -132,6 +132,11 @@ void TestHarroxPg::twoServersShowOneOrder()
     ChatClient second("127.0.0.30"), third("127.0.0.30");
     QVERIFY(second.connectTo(a.port) && !second.exchange(join(QStringLiteral("x"))).isEmpty());
     QVERIFY(third.connectTo(a.port) && third.exchange(join(QStringLiteral("y"))).isEmpty());
+    // A server's own members are not shown again as another's; one that
+    // leaves is gone from the others too.
+    QCOMPARE(shownOn(b.port).left.split(QStringLiteral("\r\n")).count(QStringLiteral("w1")), 1);
+    twin.socket.disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(!shownOn(a.port).left.contains(QStringLiteral("w0(2)")), WaitMs);
 
     // A dead server's members go within the expiry and a sweep, with time to
     // spare for a busy machine.
