@@ -43,6 +43,7 @@ private slots:
     void budgetSpacesPushes();
     void gapCountsFromTheTake();
     void addressesShareTheBudget();
+    void changeWakesThePacer();
 };
 
 void tst_ReplyPacer::gapAndPushes()
@@ -123,4 +124,15 @@ void tst_ReplyPacer::gapCountsFromTheTake()
 }
 
 QTEST_GUILESS_MAIN(tst_ReplyPacer)
+// A change from another server comes with no request: the pacer wakes itself.
+void tst_ReplyPacer::changeWakesThePacer()
+{
+    Pacer p({Gap, ReplyPacer::DefaultPushBytesPerSecond, true});
+    p.pacer.request(1, 10, true);
+    QCOMPARE(p.at(0).size(), 1);
+    p.now = 2 * Gap;
+    p.pacer.roomChanged();
+    QTRY_COMPARE(p.sent, (Sent{{1, 10}}));
+}
+
 #include "tst_replypacer.moc"
