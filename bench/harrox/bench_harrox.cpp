@@ -6,6 +6,7 @@
 // Each client joins, then sends a refresh every 100 ms (a message now and
 // then instead) whenever its previous reply has arrived, and times the reply.
 #include "harroxprocess.h"
+#include "processstatus.h"
 #include "waituntil.h"
 
 #include <QCommandLineParser>
@@ -171,12 +172,7 @@ private:
 
 qint64 residentKiB(qint64 pid)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    static const QRegularExpression rss(QStringLiteral("VmRSS:\\s+(\\d+) kB"));
-    const QRegularExpressionMatch match = rss.match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+    return processStatusKiB(pid, QStringLiteral("VmRSS"));
 }
 
 struct Load

@@ -21,6 +21,7 @@
 // in the greedy case, bystanders answered within 1 s.
 #include "harroxprocess.h"
 #include "postbudget.h"
+#include "processstatus.h"
 #include "sqliteconversationstore.h"
 #include "waituntil.h"
 
@@ -63,10 +64,9 @@ constexpr double SecondsPerHour = 3600;
 constexpr double MiB = 1024 * 1024;
 // Off: no budget, a cache as large as the 16 renders it held before, and
 // queues as long as clients like.
-const QStringList BudgetsOff{QStringLiteral("--posts-per-minute=0"),
-                             QStringLiteral("--kib-per-minute=0"), QStringLiteral("--host-budget=0"),
-                             QStringLiteral("--reply-cache-mib=4096"),
-                             QStringLiteral("--queue-mib=1048576")};
+const QStringList BudgetsOff = HarroxProcess::NoPostingBudget
+        + QStringList{QStringLiteral("--host-budget=0"), QStringLiteral("--reply-cache-mib=4096"),
+                      QStringLiteral("--queue-mib=1048576")};
 
 QByteArray request(QByteArrayView verb, const QByteArray &payload, int lines)
 {
@@ -124,11 +124,8 @@ qint64 fileBytes(const QString &db)
 
 double peakRssMiB(qint64 pid)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    static const QRegularExpression peak(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
-    return peak.match(QString::fromLatin1(status.readAll())).captured(1).toDouble() / 1024;
+    const qint64 kib = processStatusKiB(pid, QStringLiteral("VmHWM"));
+    return kib < 0 ? -1 : double(kib) / 1024;
 }
 
 void seed(const QString &db, int rows, int bytes)

@@ -13,6 +13,7 @@
 // cost does not grow with its idle sockets. Clients come from 127.0.0.2 on,
 // 200 to an address, under any per-address limit.
 #include "harroxprocess.h"
+#include "processstatus.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -128,11 +129,7 @@ qint64 cpuTicks(qint64 pid)
 
 qint64 residentKiB(qint64 pid)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    static const QRegularExpression rss(QStringLiteral("VmRSS:\\s+(\\d+) kB"));
-    return rss.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
+    return std::max<qint64>(processStatusKiB(pid, QStringLiteral("VmRSS")), 0);
 }
 
 Result measure(const QString &binary, int size, int seconds, int speedup)

@@ -15,22 +15,18 @@
 // two more with --old. --links: replies over bad links instead (links.cpp).
 #include "links.h"
 
-#include "fakebackedform1.h"
 #include "harroxprocess.h"
-#include "pcipfile.h"
+#include "lanwindow.h"
 #include "percentile.h"
 #include "waituntil.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -275,22 +271,9 @@ void segmentGaps(qsizetype replyBytes)
             ChatProtocol::ReplyQuietMs / std::max(percentile(gaps, 1.0), 1e-3));
 }
 
-struct Window
+struct Window : LanWindow
 {
-    Window()
-    {
-        PCIPRecord r;
-        r.TryConnect = VBTrue;
-        r.setName(QStringLiteral("lan"));
-        r.setAddress(ServerAddress);
-        PCIPFile::rewrite(QStringLiteral("PCIP.dat"), {r});
-        form.show();
-        form.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("bench"));
-        text3 = form.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
-        combo4 = form.findChild<QComboBox *>(QStringLiteral("Combo4"));
-        send = form.findChild<QPushButton *>(QStringLiteral("Command1"));
-        form.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
-    }
+    Window() : LanWindow(ServerAddress, QStringLiteral("bench")) { }
     // Asks with lines, and waits for the reply to show.
     bool refresh(int lines)
     {
@@ -301,12 +284,6 @@ struct Window
         return waitUntil([&] { return text3->document()->blockCount() >= std::min(lines, Lines); },
                          WaitMs);
     }
-
-    FakeBackedForm1<> desk;
-    form1 &form = desk.window;
-    QPlainTextEdit *text3 = nullptr;
-    QComboBox *combo4 = nullptr;
-    QPushButton *send = nullptr;
 };
 
 void refreshRoundTrip(Window &window, qsizetype replyBytes)

@@ -13,25 +13,18 @@
 //     posts: the time until the window says the link is gone.
 #include "links.h"
 
-#include "clock.h"
-#include "fakes.h"
-#include "form1.h"
 #include "harroxprocess.h"
-#include "module1.h"
-#include "pcipfile.h"
+#include "lanwindow.h"
 #include "waituntil.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -235,22 +228,11 @@ bool settle(const Peer &peer, size_t before = 0)
             TryLimitMs);
 }
 
-struct Window
+struct Window : LanWindow
 {
-    Window()
+    Window() : LanWindow(ServerAddress, QStringLiteral("window"))
     {
-        PCIPRecord r;
-        r.TryConnect = VBTrue;
-        r.setName(QStringLiteral("lan"));
-        r.setAddress(ServerAddress);
-        PCIPFile::rewrite(QStringLiteral("PCIP.dat"), {r});
-        form.show();
-        form.findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(QStringLiteral("window"));
-        text2 = form.findChild<QLineEdit *>(QStringLiteral("Text2"));
-        text3 = form.findChild<QPlainTextEdit *>(QStringLiteral("Text3"));
-        form.findChild<QComboBox *>(QStringLiteral("Combo4"))->setEditText(QString::number(Lines));
-        send = form.findChild<QPushButton *>(QStringLiteral("Command1"));
-        form.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        combo4->setEditText(QString::number(Lines));
     }
     bool wholeOnScreen() const
     {
@@ -258,15 +240,6 @@ struct Window
         return text3->document()->blockCount() == Lines && shown.endsWith(LineEnd)
                 && shown.count(LineEnd) == Lines;
     }
-
-    RecordingMessageBox box;
-    SystemClock clock;
-    RecordingShellOpen shell;
-    Module1 module;
-    form1 form{module, box, clock, shell};
-    QLineEdit *text2 = nullptr;
-    QPlainTextEdit *text3 = nullptr;
-    QPushButton *send = nullptr;
 };
 
 // The window's refreshes: times to a whole screen, -1 for one never whole.
