@@ -109,6 +109,10 @@ public:
                          QStringLiteral("--db"),     db};
         if (!live)
             args << QStringLiteral("--no-live");
+        // The conversation is posted in one burst; an older build given with
+        // --old has no posting budget to lift.
+        if (binary == QStringLiteral(HARROX_PATH))
+            args += HarroxProcess::NoPostingBudget;
         // ip execs harrox: the pid is harrox's.
         m_up = m_harrox.start(args, HarroxProcess::StartMs,
                               {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"),
@@ -458,7 +462,8 @@ int main(int argc, char *argv[])
                         serveFor(ChatProtocol::ReplyGapMs);
                         fill.socket.write(request("/Reflesh/", QString(), Lines));
                         reply = readReply(fill);
-                        return reply.endsWith(Cp932::encode(Fill + QString::number(Lines - 1)));
+                        return ChatProtocol::withoutReplyEnd(reply).endsWith(
+                                Cp932::encode(Fill + QString::number(Lines - 1)));
                     },
                     WaitMs);
             if (!filled) {

@@ -114,12 +114,12 @@ public:
         if (!m_made)
             return;
         // ip execs harrox: the pid is harrox's.
-        m_up = m_harrox.start({QStringLiteral("--listen"), ServerAddress, QStringLiteral("--port"),
-                               QString::number(ChatProtocol::Port), QStringLiteral("--allow"),
-                               QStringLiteral("127.77.0.0/30"), QStringLiteral("--db"), db,
-                               // The stored conversation is posted here in one burst.
-                               QStringLiteral("--posts-per-minute=0"),
-                               QStringLiteral("--kib-per-minute=0")},
+        // The stored conversation is posted here in one burst.
+        m_up = m_harrox.start(QStringList{QStringLiteral("--listen"), ServerAddress,
+                                          QStringLiteral("--port"), QString::number(ChatProtocol::Port),
+                                          QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"),
+                                          QStringLiteral("--db"), db}
+                                      + HarroxProcess::NoPostingBudget,
                               HarroxProcess::StartMs,
                               {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"),
                                name + QStringLiteral("-s")});
