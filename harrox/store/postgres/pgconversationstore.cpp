@@ -25,10 +25,10 @@ PgConversationStore::PgConversationStore(const QString &conninfo, const QString 
     // What the rows hold, from the id range (deletions only take the oldest)
     // and the size of the newest: cheap at any size, where the table's own
     // size keeps the room of deleted rows for new ones and never shrinks.
+    const QByteArray rowBytes = "octet_length(name) + octet_length(body) + octet_length(peer)"
+                                " + octet_length(coalesce(post_key, ''))";
     m_db.prepare("old_size",
-                 "SELECT (max(id) - min(id) + 1) * (SELECT coalesce(avg(octet_length(name) + "
-                 "octet_length(body)"
-                 " + octet_length(peer) + octet_length(coalesce(post_key, ''))), 0) + "
+                 "SELECT (max(id) - min(id) + 1) * (SELECT coalesce(avg(" + rowBytes + "), 0) + "
                          + QByteArray::number(RowOverheadBytes)
                          + " FROM (SELECT name, body, peer, post_key FROM messages"
                            " ORDER BY id DESC LIMIT 1000) newest)::bigint FROM messages");
