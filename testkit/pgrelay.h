@@ -8,7 +8,9 @@
 
 // A path to a PostgreSQL socket that can freeze as a paused host or a pulled
 // cable does: nothing passes either way, and every socket, new ones too,
-// stays open. Lives in the caller's event loop; a Unix socket only.
+// stays open. It can also lose a commit's answer: the database commits, and
+// the connection breaks before the client hears so. Lives in the caller's
+// event loop; a Unix socket only.
 class PgRelay
 {
 public:
@@ -22,8 +24,8 @@ public:
             QLocalSocket *client = m_server.nextPendingConnection();
             auto *db = new QLocalSocket(client); // goes with it
             for (QLocalSocket *s : {client, db}) {
-                QObject::connect(s, &QLocalSocket::readyRead, [this] { pump(); });
-                QObject::connect(s, &QLocalSocket::stateChanged, [this] { pump(); });
+                QObject::connect(s, &QLocalSocket::readyRead, &m_alive, [this] { pump(); });
+                QObject::connect(s, &QLocalSocket::stateChanged, &m_alive, [this] { pump(); });
             }
             db->connectToServer(target);
             m_pairs.append(qMakePair(QPointer(client), db));
@@ -35,6 +37,10 @@ public:
     void freezeAfter(const QByteArray &marker) { m_marker = marker; }
     void thaw() { m_frozen = false, pump(); }
     bool frozen() const { return m_frozen; }
+    // The transaction of the client that sends marker: its COMMIT is passed
+    // on, and that connection closed before the answer comes back.
+    void cutAtCommitAfter(const QByteArray &marker) { m_cutMarker = marker; }
+    bool commitCut() const { return m_commitCut; }
 
 private:
     void pump()
@@ -51,6 +57,13 @@ private:
             db->write(up), client->write(db->readAll());
             if (!m_marker.isEmpty() && up.contains(m_marker))
                 m_frozen = true, m_marker.clear();
+            if (!m_cutMarker.isEmpty() && up.contains(m_cutMarker))
+                m_cutting = client, m_cutMarker.clear();
+            if (m_cutting == client && up.contains("COMMIT")) {
+                db->flush(), db->disconnectFromServer();
+                client->abort();
+                m_commitCut = true, m_cutting = nullptr;
+            }
         }
     }
 
@@ -58,5 +71,10 @@ private:
     QLocalServer m_server;
     QByteArray m_marker;
     bool m_frozen = false;
+    QByteArray m_cutMarker;
+    QLocalSocket *m_cutting = nullptr;
+    bool m_commitCut = false;
     QList<QPair<QPointer<QLocalSocket>, QLocalSocket *>> m_pairs;
+    // Gone first: sockets that close as the relay goes call nothing of it.
+    QObject m_alive;
 };

@@ -57,6 +57,7 @@ private slots:
     void databaseRestartLosesNothingAcknowledged();
     void killedLeavesNothing();
     void frozenServerStopsNoOther();
+    void lostCommitAnswerStoresOnce();
     void renameFloodKeepsTheHeartbeat();
     void oldestLeave_data();
     void oldestLeave();
@@ -245,6 +246,24 @@ void TestHarroxPg::frozenServerStopsNoOther()
     QVERIFY(!Cp932::decode(ann.received()).endsWith(QStringLiteral("> at the stop\r\n")));
     relay.thaw();
     QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(b.port)), QStringList{QStringLiteral("meanwhile")}, WaitMs);
+}
+
+// The database commits a's post, and the answer is lost with the connection:
+// a connects again, finds the post by its key and acknowledges it, once.
+void TestHarroxPg::lostCommitAnswerStoresOnce()
+{
+    const QString db = freshDatabase();
+    PgRelay relay;
+    Harrox a, b;
+    const QString cutPath = relay.start(db);
+    QVERIFY(!cutPath.isEmpty() && a.start(cutPath, {QStringLiteral("--no-live")}) && b.start(db, {QStringLiteral("--no-live")}));
+    ChatClient ann;
+    QVERIFY(ann.connectTo(a.port) && !ann.exchange(join(QStringLiteral("ann"))).isEmpty());
+    relay.cutAtCommitAfter(QByteArrayLiteral("\0post_lock\0"));
+    QVERIFY(acknowledged(ann, QStringLiteral("once")));
+    QVERIFY(relay.commitCut());
+    QVERIFY(acknowledged(ann, QStringLiteral("then")));
+    QTRY_COMPARE_WITH_TIMEOUT(bodies(linesOn(b.port)), (QStringList{QStringLiteral("once"), QStringLiteral("then")}), WaitMs);
 }
 
 // Renames queued on a's follower must not make b take a for dead.
