@@ -13,6 +13,7 @@
 //     posts: the time until the window says the link is gone.
 #include "links.h"
 
+#include "chatsocket.h"
 #include "harroxprocess.h"
 #include "lanwindow.h"
 #include "waituntil.h"
@@ -242,28 +243,51 @@ struct Window : LanWindow
     }
 };
 
-// The window's refreshes: times to a whole screen, -1 for one never whole.
-std::vector<double> windowRefreshes(int tries)
+// One refresh by the window, in ms from the click: the request handed to
+// the kernel, its reply's first and last piece read, all of it on screen
+// (-1: never whole).
+struct WindowRefresh
+{
+    double sent = -1;
+    double first = -1;
+    double last = -1;
+    double shown = -1;
+};
+
+std::vector<WindowRefresh> windowRefreshes(int tries)
 {
     Window window;
-    std::vector<double> times;
+    std::vector<WindowRefresh> times;
     if (!waitUntil([&] { return window.send->isEnabled(); }, 20000))
         return times;
     waitUntil([] { return false; }, 3000); // the join's reply is in
+    auto *socket = window.form.link().findChild<ChatSocket *>();
+    auto *tcp = socket->findChild<QTcpSocket *>();
     for (int k = 0; k < tries; ++k) {
         window.text3->clear();
         QElapsedTimer t;
-        qint64 wholeAt = -1; // when the text that completes it was set
-        const auto watch =
-                QObject::connect(window.text3->document(), &QTextDocument::contentsChanged, [&] {
-                    if (wholeAt < 0 && window.wholeOnScreen())
-                        wholeAt = t.elapsed();
-                });
+        WindowRefresh r;
+        const QList<QMetaObject::Connection> watches{
+                QObject::connect(window.text3->document(), &QTextDocument::contentsChanged,
+                                 [&] {
+                                     // The time before the check, which is ours, not Lintra's.
+                                     const double now = double(t.elapsed());
+                                     if (r.shown < 0 && window.wholeOnScreen())
+                                         r.shown = now;
+                                 }),
+                QObject::connect(tcp, &QTcpSocket::bytesWritten,
+                                 [&] { r.sent = r.sent < 0 ? double(t.elapsed()) : r.sent; }),
+                // Before the piece is read: when it came.
+                QObject::connect(socket, &ChatSocket::received, [&] {
+                    r.first = r.first < 0 ? double(t.elapsed()) : r.first;
+                    r.last = double(t.elapsed());
+                })};
         t.start();
         window.send->click();
-        waitUntil([&] { return wholeAt >= 0; }, 20000);
-        QObject::disconnect(watch);
-        times.push_back(double(wholeAt));
+        waitUntil([&] { return r.shown >= 0; }, 20000);
+        for (const auto &watch : watches)
+            QObject::disconnect(watch);
+        times.push_back(r);
         waitUntil([] { return false; }, 1000);
     }
     return times;
@@ -379,16 +403,26 @@ int runLinks(const QStringList &arguments)
             continue;
         const double goal = 1.2 * double(replyBytes) * 8 / (link.megabits * 1e3) + link.roundTripMs;
         const double raw = rawRefreshMs(probe, std::min(tries, WindowTries));
-        const std::vector<double> times = windowRefreshes(std::min(tries, WindowTries));
-        const auto onScreen =
-                std::count_if(times.begin(), times.end(), [](double t) { return t >= 0; });
-        std::vector<double> shown;
-        std::copy_if(times.begin(), times.end(), std::back_inserter(shown),
-                     [](double t) { return t >= 0; });
-        std::printf("   Lintra window, refresh of %d lines: whole on screen %lld of %zu, median %.0f "
-                    "ms (a raw socket: %.0f ms); goal 1.2 x transfer + round trip = %.0f ms: %s\n",
-                    Lines, qlonglong(onScreen), times.size(), median(shown), raw, goal,
-                    onScreen == qsizetype(times.size()) && median(shown) <= goal ? "met" : "NOT met");
+        // TCP's state follows a connection's own past: a raw socket as new
+        // as the window's, with the same join and the same refreshes.
+        Peer fresh(QStringLiteral("raw"), Lines);
+        const double rawFresh = settle(fresh) ? rawRefreshMs(fresh, std::min(tries, WindowTries)) : -1;
+        const std::vector<WindowRefresh> times = windowRefreshes(std::min(tries, WindowTries));
+        std::vector<double> sent, first, last, shown;
+        for (const WindowRefresh &r : times) {
+            if (r.shown < 0)
+                continue;
+            sent.push_back(r.sent), first.push_back(r.first), last.push_back(r.last);
+            shown.push_back(r.shown);
+        }
+        std::printf("   Lintra window, refresh of %d lines: whole on screen %zu of %zu, median %.0f "
+                    "ms; goal 1.2 x transfer + round trip = %.0f ms: %s\n"
+                    "      request to the kernel %.1f ms, first piece read %.1f ms, last %.1f ms; "
+                    "a raw socket's last byte: %.0f ms on a connection as new as the window's, "
+                    "%.0f ms on the probe's\n",
+                    Lines, shown.size(), times.size(), median(shown), goal,
+                    shown.size() == times.size() && median(shown) <= goal ? "met" : "NOT met",
+                    median(sent), median(first), median(last), rawFresh, raw);
         if (link.roundTripMs > 0) {
             const double notice = deadLinkNotice(lan);
             if (notice >= 0)
