@@ -8,7 +8,8 @@
 //     apart from the next by at least the client's quiet window;
 //  2. (not with --check) Lintra's window refreshes 1,000 lines: the time until
 //     all of them are on screen, against 1.2 x the bytes' transfer time plus
-//     one round trip;
+//     one round trip, and where it goes: the request, the reply's first and
+//     last piece, beside a raw socket's refresh on a connection of the same age;
 //  3. (not with --check, the link with a switch) the link is cut and the user
 //     posts: the time until the window says the link is gone.
 #include "links.h"
