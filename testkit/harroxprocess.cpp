@@ -40,6 +40,12 @@ bool HarroxProcess::start(const QStringList &arguments, int withinMs, const QStr
     command << arguments << QStringLiteral("--port-file") << portFile;
     process.start(command.constFirst(), command.mid(1));
     (void)QTest::qWaitFor([&] { return readPortFile() || process.state() == QProcess::NotRunning; }, withinMs);
+    // What harrox logged before its port file is in the pipe now: take it
+    // before the caller reads the log, not at a later turn of the event loop.
+    process.setReadChannel(QProcess::StandardError);
+    (void)process.waitForReadyRead(0);
+    process.setReadChannel(QProcess::StandardOutput);
+    log += QString::fromUtf8(process.readAllStandardError());
     if (port == 0 && process.waitForFinished(withinMs))
         log += QString::fromUtf8(process.readAllStandardError());
     return port != 0;
