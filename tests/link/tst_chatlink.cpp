@@ -306,6 +306,10 @@ private slots:
         QCOMPARE(m_link->LastRefresh, m_clock->now());
         QTRY_COMPARE(server.received(), joined + refresh + refresh);
 
+        // Answered, so nothing is awaited: only the interval could send.
+        QSignalSpy answered(m_link->findChild<ChatSocket *>(), &ChatSocket::received);
+        server.peer()->write("a/*/\r\n");
+        QVERIFY(answered.wait());
         m_link->set333_Click(0);
         m_clock->advance(100);
         m_link->Timer1_Timer();
