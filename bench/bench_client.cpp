@@ -8,6 +8,7 @@
 #include "fakebackedform1.h"
 #include "harroxprocess.h"
 #include "pcipfile.h"
+#include "percentile.h"
 #include "silentlistener.h"
 #include "startup.h"
 #include "waituntil.h"
@@ -42,12 +43,6 @@ double cpuSeconds()
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void writeDestination(const QString &address)

@@ -11,3 +11,11 @@ inline double percentile(std::vector<double> values, double q)
     std::sort(values.begin(), values.end());
     return values[size_t(q * double(values.size() - 1))];
 }
+
+// The middle value, the upper of the two middle ones of an even count; 0
+// when there are none.
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}

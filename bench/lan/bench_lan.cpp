@@ -60,12 +60,6 @@ constexpr int PollEveryMs = 11000; // "10秒で更新" sends every 11 s
 const QString Fill =
         QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 void serveFor(int ms)
 {
     waitUntil([] { return false; }, ms);

@@ -17,6 +17,7 @@
 #include "chatsocket.h"
 #include "harroxprocess.h"
 #include "lanwindow.h"
+#include "percentile.h"
 #include "waituntil.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
@@ -62,12 +63,6 @@ struct Link
     double megabits;
     double roundTripMs;
 };
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
 
 QString body(int k)
 {
@@ -315,7 +310,7 @@ double rawRefreshMs(Peer &probe, int tries)
         if (waitUntil(whole, 20000))
             times.push_back(double(probe.arrivals.back().second - asked));
     }
-    return median(times);
+    return times.empty() ? -1 : median(times);
 }
 
 // After a cut, the user posts: ms until the window says the link is gone, -1 not within the limit.
@@ -423,7 +418,8 @@ int runLinks(const QStringList &arguments)
                     "      request to the kernel %.1f ms, first piece read %.1f ms, last %.1f ms; "
                     "a raw socket's last byte: %.0f ms\n",
                     Lines, shown.size(), times.size(), median(shown), goal,
-                    shown.size() == times.size() && median(shown) <= goal ? "met" : "NOT met",
+                    !shown.empty() && shown.size() == times.size() && median(shown) <= goal ? "met"
+                                                                                            : "NOT met",
                     median(sent), median(first), median(last), raw);
         if (link.roundTripMs > 0) {
             const double notice = deadLinkNotice(lan);
