@@ -72,7 +72,7 @@ private:
     QByteArray m_marker;
     bool m_frozen = false;
     QByteArray m_cutMarker;
-    QLocalSocket *m_cutting = nullptr;
+    QPointer<QLocalSocket> m_cutting;
     bool m_commitCut = false;
     QList<QPair<QPointer<QLocalSocket>, QLocalSocket *>> m_pairs;
     // Gone first: sockets that close as the relay goes call nothing of it.
