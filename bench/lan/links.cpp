@@ -15,7 +15,7 @@
 #include "links.h"
 
 #include "chatsocket.h"
-#include "harroxprocess.h"
+#include "lan.h"
 #include "lanwindow.h"
 #include "percentile.h"
 #include "waituntil.h"
@@ -27,7 +27,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -35,16 +34,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
-#include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 namespace {
 
-const QString ServerAddress = QStringLiteral("127.77.0.2");
-constexpr int Lines = 1000;
 constexpr int LineChars = 120;
 constexpr int DefaultTries = 50;
 constexpr int SecondPostAfterMs = 50;
@@ -53,8 +49,6 @@ constexpr int TryLimitMs = 60000; // a try that takes longer has failed
 constexpr int WindowTries = 5;
 constexpr int NoticeLimitMs = 30000;
 const QChar LineEnd = u'終'; // every stored line ends with it
-const QString Fill =
-        QStringLiteral("本日の会議は15時から会議室Ａで行います。資料は各自ご持参ください。");
 
 struct Link
 {
@@ -73,73 +67,26 @@ QString body(int k)
     return text.left(LineChars - 1) + LineEnd;
 }
 
-QByteArray request(const char *verb, const QString &payload, int lines)
-{
-    return Cp932::encode(QLatin1String(verb) + payload
-                         + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
-}
-
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(program, arguments);
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-// This process's own namespace, to come back to from a client namespace.
-const int HomeNamespace = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-
-bool enter(const QString &path)
-{
-    const int fd = path.isEmpty() ? HomeNamespace : ::open(qPrintable(path), O_RDONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-    if (fd >= 0 && fd != HomeNamespace)
-        ::close(fd);
-    return ok;
-}
-
 // One shaped LAN with harrox in its server namespace, this process in its
 // client one while it lasts.
 class Lan
 {
 public:
-    Lan(const QString &name, const QStringList &shape, const QString &db) : m_name(name)
+    Lan(const QString &name, const QStringList &shape, const QString &db) : m_lan(name, shape)
     {
-        run(QStringLiteral(SHAPED_LAN), {QStringLiteral("sweep")});
-        m_made = run(QStringLiteral(SHAPED_LAN), QStringList{QStringLiteral("up"), name} + shape);
-        if (!m_made)
+        if (!m_lan.isMade())
             return;
-        // ip execs harrox: the pid is harrox's.
         // The stored conversation is posted here in one burst.
-        m_up = m_harrox.start(QStringList{QStringLiteral("--listen"), ServerAddress,
-                                          QStringLiteral("--port"), QString::number(ChatProtocol::Port),
-                                          QStringLiteral("--allow"), QStringLiteral("127.77.0.0/30"),
-                                          QStringLiteral("--db"), db}
-                                      + HarroxProcess::NoPostingBudget,
-                              HarroxProcess::StartMs,
-                              {QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"),
-                               name + QStringLiteral("-s")});
-        // Its log goes nowhere from here on; reading keeps the pipe from filling.
-        QObject::connect(&m_harrox.process, &QProcess::readyReadStandardError,
-                         [this] { m_harrox.process.readAllStandardError(); });
-        m_up = m_up && enter(QStringLiteral("/run/netns/%1-c").arg(name));
+        m_harrox.emplace(name, db, HarroxProcess::NoPostingBudget);
+        m_up = m_harrox->isUp() && m_lan.enterClient();
     }
-    ~Lan()
-    {
-        enter({});
-        m_harrox.process.terminate();
-        m_harrox.process.waitForFinished();
-        if (m_made)
-            run(QStringLiteral(SHAPED_LAN), {QStringLiteral("down"), m_name});
-    }
-    bool isUp() const { return m_made && m_up; }
-    bool cut() const { return run(QStringLiteral(SHAPED_LAN), {QStringLiteral("cut"), m_name}); }
+    ~Lan() { ShapedLan::enterHome(); }
+    bool isUp() const { return m_up; }
+    bool cut() const { return m_lan.cut(); }
 
 private:
-    QString m_name;
-    HarroxProcess m_harrox;
-    bool m_made = false;
+    ShapedLan m_lan;
+    std::optional<LanHarrox> m_harrox; // goes before the LAN
     bool m_up = false;
 };
 
@@ -338,7 +285,7 @@ int runLinks(const QStringList &arguments)
     const bool check = arguments.contains(QStringLiteral("--check"));
     const int triesAt = int(arguments.indexOf(QStringLiteral("--tries")));
     const int tries = triesAt > 0 ? arguments.value(triesAt + 1).toInt() : DefaultTries;
-    if (::geteuid() != 0 || !QFile::exists(QStringLiteral("/dev/net/tun")) || HomeNamespace < 0) {
+    if (::geteuid() != 0 || !QFile::exists(QStringLiteral("/dev/net/tun")) || !ShapedLan::enterHome()) {
         std::printf(
                 "--links needs root and /dev/net/tun for the shaped LANs and their switch: skipped\n");
         return check ? 77 : 0;
