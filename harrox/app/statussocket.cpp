@@ -1,11 +1,7 @@
 #include "statussocket.h"
 
+#include <QDeadlineTimer>
 #include <QLocalSocket>
-
-namespace {
-// A server that accepts and then says nothing must not hang the command.
-constexpr int AnswerWaitMs = 5000;
-} // namespace
 
 StatusSocket::StatusSocket(std::function<QString()> report, QObject *parent)
     : QObject(parent), m_report(std::move(report))
@@ -28,21 +24,25 @@ QString StatusSocket::servicePath()
     return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/harrox.sock");
 }
 
-bool StatusSocket::ask(const QString &path, QString *answer)
+bool StatusSocket::ask(const QString &path, QString *answer, int withinMs)
 {
+    // One bound for the whole answer: a server that sends a byte now and
+    // then must not hold the command either.
+    const QDeadlineTimer deadline(withinMs);
     QLocalSocket socket;
     socket.connectToServer(path, QIODevice::ReadOnly);
-    if (!socket.waitForConnected(AnswerWaitMs)) {
+    if (!socket.waitForConnected(int(deadline.remainingTime()))) {
         *answer = QStringLiteral("no harrox answers at %1: %2").arg(path, socket.errorString());
         return false;
     }
     QByteArray text;
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(AnswerWaitMs))
+    while (socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired()
+           && socket.waitForReadyRead(int(deadline.remainingTime())))
         text += socket.readAll();
     text += socket.readAll();
     *answer = QString::fromUtf8(text);
     if (socket.state() == QLocalSocket::ConnectedState)
-        *answer += QStringLiteral("\n(no end of the answer within %1 s)").arg(AnswerWaitMs / 1000);
+        *answer += QStringLiteral("\n(no end of the answer within %1 s)").arg(withinMs / 1000.0);
     return !text.isEmpty();
 }
 

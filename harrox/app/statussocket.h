@@ -21,8 +21,10 @@ public:
     // it, else /run/harrox. Empty for the server when systemd made none.
     static QString servicePath();
     static constexpr const char *FallbackPath = "/run/harrox/harrox.sock";
-    // The client's side: what the server at path says, within a few seconds.
-    static bool ask(const QString &path, QString *answer);
+    // The client's side: what the server at path says within withinMs. A
+    // server that accepts and then says nothing must not hang the command.
+    static constexpr int AnswerWaitMs = 5000;
+    static bool ask(const QString &path, QString *answer, int withinMs = AnswerWaitMs);
 
 private:
     void answer();
