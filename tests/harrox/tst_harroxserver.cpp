@@ -1,18 +1,27 @@
 #include "chatclient.h"
 #include "harroxprocess.h"
 
+#include "logformat.h"
 #include "pgconnection.h"
 #include "serveroptions.h"
 #include "sqliteconversationstore.h"
+#include "statussocket.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <csignal>
+#include <cstring>
+#include <thread>
+
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 // The real harrox binary, for what only a process shows: signals, the
@@ -51,7 +60,14 @@ private slots:
     void refusedAtStart();
     void configurationFile_data();
     void configurationFile();
+    void logLineIsOneLine_data();
+    void logLineIsOneLine();
+    void logLevel_data();
+    void logLevel();
+    void journalIsKnownByItsStream();
     void servesWithinTheOpenFileLimit();
+    void statusAnswerIsBounded_data();
+    void statusAnswerIsBounded();
 
 private:
     QTemporaryDir m_dir;
@@ -78,10 +94,12 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     ann.exchange(join(QStringLiteral("ann")));
     for (int i = 0; i < 3; ++i)
         QVERIFY(!ann.exchange(post(QStringLiteral("kept %1").arg(i))).isEmpty());
-    QProcess status;
-    status.start(server.program, {QStringLiteral("--status"), QStringLiteral("--status-socket"), socket});
-    QVERIFY(status.waitForFinished(WaitMs));
-    QVERIFY(status.readAllStandardOutput().contains(": 1 members, 1 connections, 3 lines stored\n"));
+    const auto status = [&] {
+        QProcess asked;
+        asked.start(server.program, {QStringLiteral("--status"), QStringLiteral("--status-socket"), socket});
+        return asked.waitForFinished(WaitMs) ? asked.readAllStandardOutput() : QByteArray();
+    };
+    QVERIFY(status().contains(": 1 members, 1 connections, 3 lines stored\n"));
     // The history and every sender's address are its user's alone.
     for (const QString &file : {database.last(), database.last() + QStringLiteral("-wal")})
         QCOMPARE(QFileInfo(file).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
@@ -91,8 +109,10 @@ void TestHarroxServer::stopsAndKeepsEveryAnsweredMessage()
     QCOMPARE(clean && server.log.endsWith(QStringLiteral("stopped\n")), signalNumber != SIGKILL);
     QCOMPARE(QFile::exists(server.portFile), signalNumber == SIGKILL); // a stale file only after a kill
 
-    QVERIFY(server.start(database));
+    // The socket a killed server left is taken over.
+    QVERIFY(server.start(database + QStringList{QStringLiteral("--status-socket"), socket}));
     QVERIFY(server.log.contains(QStringLiteral("(its last 3 lines loaded)")));
+    QVERIFY(status().contains(": 0 members, 0 connections, 3 lines stored\n"));
     QVERIFY(linesOn(server.port).last().endsWith(QStringLiteral("ann> kept 2")));
 }
 
@@ -171,6 +191,14 @@ void TestHarroxServer::configurationFile_data()
     QTest::newRow("IPv6 listen") << QStringLiteral("listen = ::1\n") << QStringList() << QStringLiteral("--listen ::1 is IPv6 alone");
     QTest::newRow("unknown") << QStringLiteral("\nlisen = 127.0.0.1\n") << QStringList() << QStringLiteral(":2: unknown setting \"lisen\"");
     QTest::newRow("no value") << QStringLiteral("port =\n") << QStringList() << QStringLiteral(":1: port needs a value");
+    QTest::newRow("flag off") << QStringLiteral("no-live = Off\n") << QStringList() << QStringLiteral(" 256 - live");
+    QTest::newRow("one-off command") << QStringLiteral("backup = x\n") << QStringList() << QStringLiteral(":1: unknown setting");
+    QTest::newRow("twice") << QStringLiteral("port = 1\nport = 2\n") << QStringList() << QStringLiteral("--port given more than once");
+    // Each number within its range; the refusal names the value.
+    QTest::newRow("port past the range") << QStringLiteral("port = 65536\n") << QStringList() << QStringLiteral("not a port: 65536");
+    QTest::newRow("database timeout too short") << QStringLiteral("db-timeout = 399\n") << QStringList() << QStringLiteral("not a database timeout: 399");
+    QTest::newRow("expiry at the heartbeat") << QStringLiteral("beat = 900\nexpiry = 900\n") << QStringList() << QStringLiteral("the expiry (900 ms) must be longer than the heartbeat (900 ms)");
+    QTest::newRow("empty connection string") << QString() << QStringList{QStringLiteral("--postgres=")} << QStringLiteral("no PostgreSQL connection string");
 }
 
 void TestHarroxServer::configurationFile()
@@ -192,7 +220,7 @@ void TestHarroxServer::configurationFile()
     if (action == ServerOptions::Action::Fail)
         return;
     ServerOptions fresh;
-    QCOMPARE(fresh.parse({QStringLiteral("harrox"), QStringLiteral("--port=7"), QStringLiteral("--max-per-host=3")}), ServerOptions::Action::Run);
+    QCOMPARE(fresh.parse({QStringLiteral("harrox"), QStringLiteral("--port=7"), QStringLiteral("--max-per-host=3"), QStringLiteral("--posts-per-minute=5")}), ServerOptions::Action::Run);
     QStringList restart{QStringLiteral("port")};
     if (file.contains(QLatin1String("listen")))
         restart.prepend(QStringLiteral("listen"));
@@ -202,6 +230,25 @@ void TestHarroxServer::configurationFile()
         restart.append(QStringLiteral("no-live"));
     QCOMPARE(options.takeReloadable(fresh), restart);
     QCOMPARE(options.maxPerHost(), 3);
+    QCOMPARE(options.postBudget().postsPerMinute, 5);
+}
+
+// A log line no message can split or colour.
+void TestHarroxServer::logLineIsOneLine_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("libpq's two lines") << QStringLiteral("could not connect\n\tIs the server running?\n") << QStringLiteral("could not connect\\n\\x09Is the server running?");
+    QTest::newRow("forged entry") << QStringLiteral("a\r\n2026-12-07 harrox: b\rc") << QStringLiteral("a\\n2026-12-07 harrox: b\\nc");
+    QTest::newRow("escape sequences") << QStringLiteral("\x1b[31mred\u009b\u009f\u00a0x") << QStringLiteral("\\x1b[31mred\\x9b\\x9f\u00a0x");
+    QTest::newRow("Japanese") << QStringLiteral("山田: 参加") << QStringLiteral("山田: 参加");
+}
+
+void TestHarroxServer::logLineIsOneLine()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, line);
+    QCOMPARE(LogFormat::oneLine(message), line);
 }
 
 // More clients asked for than descriptors: served up to what the limit
@@ -222,6 +269,90 @@ void TestHarroxServer::servesWithinTheOpenFileLimit()
         served += client.received().contains("/*/");
     }
     QCOMPARE(served, Files - ServerOptions::ReservedFiles);
+}
+
+void TestHarroxServer::logLevel_data()
+{
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<bool>("info");
+    QTest::addColumn<bool>("warning");
+    QTest::newRow("info") << QStringLiteral("info") << true << true;
+    QTest::newRow("warning") << QStringLiteral("warning") << false << true;
+    QTest::newRow("error") << QStringLiteral("error") << false << false;
+}
+
+void TestHarroxServer::logLevel()
+{
+    QFETCH(QString, level);
+    QFETCH(bool, info);
+    QFETCH(bool, warning);
+    const QLoggingCategory category("harrox.test");
+    LogFormat::setLevel(level);
+    const bool infoEnabled = category.isInfoEnabled(), warningEnabled = category.isWarningEnabled();
+    const bool errorEnabled = category.isCriticalEnabled();
+    LogFormat::setLevel(QStringLiteral("info"));
+    QCOMPARE(infoEnabled, info);
+    QCOMPARE(warningEnabled, warning);
+    QVERIFY(errorEnabled);
+}
+
+// Under systemd standard error is the journal's stream only when its device
+// and inode are the ones JOURNAL_STREAM names.
+void TestHarroxServer::journalIsKnownByItsStream()
+{
+    struct stat error
+    { };
+    QVERIFY(::fstat(2, &error) == 0);
+    const auto stream = [&](quint64 inode) { return QByteArray::number(quint64(error.st_dev)) + ':' + QByteArray::number(inode); };
+    const auto restore = qScopeGuard([] { qunsetenv("JOURNAL_STREAM"); });
+    qputenv("JOURNAL_STREAM", stream(error.st_ino));
+    QVERIFY(LogFormat::toJournal());
+    qputenv("JOURNAL_STREAM", stream(error.st_ino + 1));
+    QVERIFY(!LogFormat::toJournal());
+    qunsetenv("JOURNAL_STREAM");
+    QVERIFY(!LogFormat::toJournal());
+}
+
+void TestHarroxServer::statusAnswerIsBounded_data()
+{
+    QTest::addColumn<int>("everyMs"); // a byte that often; 0: nothing at all
+    QTest::newRow("accepts, then silent") << 0;
+    QTest::newRow("a byte now and then") << 20;
+}
+
+// A status socket that never ends its answer: --status gives up at its bound
+// with what came, however the peer trickles.
+void TestHarroxServer::statusAnswerIsBounded()
+{
+    QFETCH(int, everyMs);
+    constexpr int Bytes = 500; // 10 s of trickle, far past the bound
+    const QByteArray path = QFile::encodeName(m_dir.filePath(QStringLiteral("stuck%1.sock").arg(everyMs)));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listener, 1) == 0);
+    std::atomic<bool> done{false};
+    std::thread peer([&] {
+        const int client = ::accept(listener, nullptr, nullptr);
+        for (int k = 0; k < Bytes && everyMs > 0 && !done; ++k) {
+            ::send(client, "x", 1, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+        }
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(client);
+    });
+    QString answer;
+    const bool ok = StatusSocket::ask(QFile::decodeName(path), &answer, 300);
+    done = true;
+    ::shutdown(listener, SHUT_RDWR); // wakes an accept that never came
+    peer.join();
+    ::close(listener);
+    QCOMPARE(ok, everyMs > 0);
+    QVERIFY2(answer.endsWith(QLatin1String("\n(no end of the answer within 0.3 s)")), qPrintable(answer));
+    QVERIFY(answer.count(u'x') < Bytes);
 }
 
 QTEST_GUILESS_MAIN(TestHarroxServer)
