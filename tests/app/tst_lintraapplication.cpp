@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "desktopshellopen.h"
 #include "identity.h"
 #include "lintraapplication.h"
@@ -34,6 +35,34 @@ public:
         : m_box(box) { }
 
 private slots:
+    // What the toolkit takes for itself passes, with its value beside it or
+    // after "="; anything else is refused by name, before any window.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<CommandLine::Action>("action");
+        QTest::addColumn<QString>("refused");
+        using A = CommandLine::Action;
+        QTest::newRow("none") << QStringList{} << A::Run << QString();
+        QTest::newRow("menu") << QStringList{QStringLiteral("--data-folder")} << A::Run << QString();
+        QTest::newRow("toolkit") << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--style=fusion"), QStringLiteral("-reverse")} << A::Run << QString();
+        QTest::newRow("help first") << QStringList{QStringLiteral("-h"), QStringLiteral("--bogus")} << A::Help << QString();
+        QTest::newRow("version") << QStringList{QStringLiteral("--data-folder"), QStringLiteral("--version")} << A::Version << QString();
+        QTest::newRow("unknown") << QStringList{QStringLiteral("--data-folder"), QStringLiteral("--bogus")} << A::Refuse << QStringLiteral("--bogus");
+        QTest::newRow("value missing") << QStringList{QStringLiteral("-style")} << A::Refuse << QStringLiteral("-style");
+        QTest::newRow("flag with value") << QStringList{QStringLiteral("-reverse=1")} << A::Refuse << QStringLiteral("-reverse=1");
+        QTest::newRow("word") << QStringList{QStringLiteral("PCIP.dat")} << A::Refuse << QStringLiteral("PCIP.dat");
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(CommandLine::Action, action);
+        QFETCH(QString, refused);
+        const CommandLine line = CommandLine::parse(arguments);
+        QCOMPARE(line.action, action);
+        QCOMPARE(line.refused, refused);
+    }
+
     void identity()
     {
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Lintra"));
