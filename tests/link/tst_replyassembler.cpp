@@ -33,6 +33,32 @@ private slots:
         const QByteArray line = "m/*/" + QByteArray(ReplyAssembler::MaxLineBytes - 5, 'a');
         QTest::newRow("endless line") << QList<qint64>{1, 0} << QList<qint64>{0, 1} << QByteArrayList{line + "\x82\xA0" + QByteArray(300000, 'b'), "c\r\nd"}
                                       << QByteArrayList{"1:!" + line + "\x81\x63\nd"};
+        // 亜 ends the line's room; its second byte could lead a character, but does not here.
+        QTest::newRow("endless line, whole character") << QList<qint64>{1, 0} << QList<qint64>{0} << QByteArrayList{line.chopped(1) + "\x88\x9F" + QByteArray(300000, 'b') + "\r\nd"}
+                                                       << QByteArrayList{"0:!" + line.chopped(1) + "\x88\x9F\x81\x63\nd"};
+        // The separator by its bytes alone: one that starts again, and none across a line end.
+        QTest::newRow("separator after a slash") << QList<qint64>{1, 0} << QList<qint64>{0} << QByteArrayList{"a//*/1\r\n"} << QByteArrayList{"0:a//*/1"};
+        QTest::newRow("no separator across a line end") << QList<qint64>{2, 0} << QList<qint64>{0} << QByteArrayList{"a/*\n/b\r\n/*/1\r\n"} << QByteArrayList{"150:a/*\n/b\r\n/*/1"};
+        // Lines counted from the separator, wherever the pause fell.
+        QTest::newRow("members then lines, in three parts") << QList<qint64>{3, 0} << QList<qint64>{0, 500, 1000} << QByteArrayList{"a\r\n", "b\r\nc/*/1\r\n", "2\r\n"}
+                                                            << QByteArrayList{"150:a\r\n", "650:+a\r\nb\r\nc/*/1", "1750:+a\r\nb\r\nc/*/1\r\n2"};
+        // Still arriving after ShowEveryMs: shown as it stands, then extended.
+        QList<qint64> steady;
+        QByteArrayList drops;
+        for (int k = 0; k <= 21; ++k) {
+            steady << 100 * k;
+            drops << (k == 0 ? "m/*/" : "a");
+        }
+        QTest::newRow("long arrival") << QList<qint64>{10, 0} << steady << drops << QByteArrayList{"2000:m/*/" + QByteArray(20, 'a'), "2250:+m/*/" + QByteArray(21, 'a')};
+        // One byte past the most a reply keeps, in one part or in two.
+        QByteArray lines;
+        for (int k = 0; k < 2048; ++k)
+            lines += QByteArray(1022, 'a') + "\r\n";
+        const QByteArray first = "m/*/" + lines;
+        const QByteArray over = lines + lines.chopped(1024) + QByteArray(1021, 'b');
+        QTest::newRow("one byte too many") << QList<qint64>{10, 0} << QList<qint64>{0} << QByteArrayList{"m/*/" + over} << QByteArrayList{"0:!" + ("m/*/" + over).chopped(1)};
+        QTest::newRow("one byte too many, continued") << QList<qint64>{10, 0} << QList<qint64>{0, 500} << QByteArrayList{first, lines.chopped(1024) + QByteArray(1021, 'b')}
+                                                      << QByteArrayList{"0:" + first.chopped(2), "650:+!" + ("m/*/" + over).chopped(1)};
     }
 
     void pieces()
