@@ -88,6 +88,7 @@ void TestChatRoom::keepsTheRecentLines()
     QCOMPARE(conversation.lineCount(), Conversation::KeptLines);
     QVERIFY(conversation.recent(Conversation::KeptLines + 1).startsWith("04/01 09:05 a> 1\r\n"));
     QCOMPARE(conversation.recent(2), QByteArray("04/01 09:05 a> 999\r\n04/01 09:05 a> 1000\r\n"));
+    QCOMPARE(conversation.recentBytes(2), conversation.recent(2).size()); // what a reply is reckoned to cost
     // A full conversation's reply of the same length still changes.
     ChatRoom room(conversation);
     QVERIFY(room.reply(1).endsWith("a> 1000\r\n"));
