@@ -20,3 +20,9 @@ inline bool waitUntil(const std::function<bool()> &done, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return done();
 }
+
+// Serves events for ms, as a program that waits does.
+inline void serveFor(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}

@@ -213,7 +213,7 @@ Figures run(Load &load, int seconds)
         client->startLoad(offset(random));
     QElapsedTimer elapsed;
     elapsed.start();
-    waitUntil([] { return false; }, seconds * 1000);
+    serveFor(seconds * 1000);
     for (auto &client : load.clients)
         client->stopLoad();
     const double secs = double(elapsed.nsecsElapsed()) / 1e9;
@@ -280,7 +280,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     const quint16 port = harrox.port;
-    waitUntil([] { return false; }, 200); // let it settle before measuring memory
+    serveFor(200); // let it settle before measuring memory
     const qint64 rssBefore = residentKiB(harrox.process.processId());
 
     std::printf("%d clients, one request each per %d ms, %d s per run, database on disk "

@@ -48,11 +48,6 @@ constexpr int PostGapMs = 50;
 constexpr int HealthyGapMs = 2000;
 const QByteArray Address = "/*/~127.0.0.1/**/";
 
-void pause(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
-
 struct Server : HarroxProcess
 {
     ~Server() { stop(SIGKILL); }
@@ -273,7 +268,7 @@ int main(int argc, char *argv[])
                     onA ? a.port : b.port, clock));
             writers.back()->begin();
         }
-        pause(WarmUpMs);
+        serveFor(WarmUpMs);
         // The worst moment: a holds the lock of the posts' order.
         if (c == 3)
             relay.freezeAfter(QByteArrayLiteral("\0post_lock\0")),
@@ -283,28 +278,28 @@ int main(int argc, char *argv[])
         switch (c) {
         case 0:
             a.stop(SIGKILL);
-            pause(faultMs);
+            serveFor(faultMs);
             a.start(frozenPath);
             break;
         case 1:
             offLoop([&] { cluster.stop("immediate"), cluster.start(); });
-            pause(std::max<qint64>(0, faultMs - (clock.elapsed() - faultStart)));
+            serveFor(std::max<qint64>(0, faultMs - (clock.elapsed() - faultStart)));
             break;
         case 2:
             stopped = clusterProcesses(cluster.conninfo());
             for (pid_t pid : stopped)
                 ::kill(pid, SIGSTOP);
-            pause(faultMs);
+            serveFor(faultMs);
             for (pid_t pid : stopped)
                 ::kill(pid, SIGCONT);
             break;
         case 3:
-            pause(faultMs);
+            serveFor(faultMs);
             relay.thaw();
             break;
         }
         const qint64 faultEnd = clock.elapsed();
-        pause(RecoverMs);
+        serveFor(RecoverMs);
         for (auto &writer : writers)
             writer->end();
         waitUntil(

@@ -131,7 +131,7 @@ void load(const char *name, const QStringList &arguments, int clients, int secon
     std::mt19937 random(1);
     for (auto &c : all)
         c->startLoad(std::uniform_int_distribution<int>(0, TickMs - 1)(random));
-    waitUntil([] { return false; }, seconds * 1000);
+    serveFor(seconds * 1000);
     std::vector<double> posts, refreshes;
     for (auto &c : all) {
         c->stop();
@@ -196,7 +196,7 @@ int main(int argc, char *argv[])
     }
     const auto allSeen = [&] { return std::count(seenAt.begin(), seenAt.end(), 0) == 0; };
     for (int i = 0; i < CrossPosts; ++i) {
-        waitUntil([] { return false; }, CrossGapMs);
+        serveFor(CrossGapMs);
         marker = "cross-" + QByteArray::number(i) + '.';
         std::fill(seenAt.begin(), seenAt.end(), 0);
         qint64 ackedAt = 0;

@@ -1,6 +1,5 @@
 #include "lan.h"
 
-#include "waituntil.h"
 #include "wire/chatprotocol.h"
 #include "wire/cp932.h"
 
@@ -36,11 +35,6 @@ QByteArray request(const char *verb, const QString &payload, int lines)
 {
     return Cp932::encode(QLatin1String(verb) + payload
                          + QStringLiteral("/*/~127.77.0.1/**/%1").arg(lines));
-}
-
-void serveFor(int ms)
-{
-    waitUntil([] { return false; }, ms);
 }
 
 ShapedLan::ShapedLan(const QString &name, const QStringList &shape) : m_name(name)

@@ -20,9 +20,6 @@ inline const QString Fill =
 // A request as the client at the LAN's other end sends it.
 QByteArray request(const char *verb, const QString &payload, int lines);
 
-// Serves events for ms, as a program that waits does.
-void serveFor(int ms);
-
 // One shaped LAN, made on construction and removed again when this goes.
 class ShapedLan
 {
